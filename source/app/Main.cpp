@@ -1,0 +1,6 @@
+#include "ProgramEntry.h"
+
+int main(int argc, char* argv[])
+{
+    return runProgramEntry(argc, const_cast<const char**>(argv));
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// What the operating system provides, with one contract on every platform.
+// This layer is the only place that knows which platform it runs on.
+namespace platform
+{
+
+// ---- Single running instance -------------------------------------------------------------
+// Result of acquireInstance: the numbering of the single-instance check.
+enum InstanceResult : int
+{
+    InstanceOnly = 0,          // this is the only running instance; the name is now held
+    InstanceAlreadyRunning = 1, // another process holds the name
+    InstancePermissionDenied = 2, // reserved, never produced
+    InstanceCannotCreate = 3   // the named object could not be created
+};
+
+// Takes the process-wide instance object of the given name (Windows: a named event; Linux and
+// macOS: an exclusive lock on a file named after it in the user's runtime or temp folder).
+// Holding it again in the same process returns the previous result without a new object.
+int acquireInstance(const std::string& name);
+
+// Releases what acquireInstance took (no effect when nothing is held).
+void releaseInstance();
+
+// True while this process holds the instance object.
+bool holdsInstance();
+
+// Path of the lock file for a name (Linux and macOS only; empty elsewhere). For tests.
+std::string instanceLockPath(const std::string& name);
+
+// ---- User interface language --------------------------------------------------------------
+// The user's default UI language as a Windows language id: the primary language is the low
+// 10 bits (4 = Chinese). On Linux and macOS it comes from the first of LC_ALL, LC_MESSAGES and
+// LANG that is set and not empty: 0x0804 when it starts with "zh", 0x0409 otherwise.
+uint16_t getUserDefaultUILanguage();
+
+constexpr uint16_t kPrimaryLanguageChinese = 4;
+inline uint16_t primaryLanguage(uint16_t languageId) { return static_cast<uint16_t>(languageId & 0x3ff); }
+
+// ---- Modal message box with no owner ---------------------------------------------------------
+// Shows a modal message box with an OK button and waits until it is closed.
+// Texts are UTF-8.
+void showMessageBox(const std::string& title, const std::string& text);
+
+// Tests replace the box (which would wait for a person) with a recorder; an empty function
+// restores the real box.
+using MessageBoxHandler = std::function<void(const std::string& title, const std::string& text)>;
+void setMessageBoxHandler(MessageBoxHandler handler);
+
+} // namespace platform
