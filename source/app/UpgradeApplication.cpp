@@ -1,28 +1,12 @@
 #include "UpgradeApplication.h"
 
 #include "Fonts.h"
+#include "InstanceRefusedAlert.h"
+#include "PlaceholderWindow.h"
 #include "Log.h"
 #include "StringResources.h"
 #include "TranslationHelper.h"
 
-namespace
-{
-// Stand-in main window until the device table and its window exist.
-class PlaceholderWindow : public juce::DocumentWindow
-{
-public:
-    explicit PlaceholderWindow(const juce::String& name)
-        : DocumentWindow(name, juce::Colour(0xff2b2f33), DocumentWindow::closeButton | DocumentWindow::minimiseButton)
-    {
-        setUsingNativeTitleBar(true);
-        setResizable(false, false);
-        centreWithSize(1090, 709);
-        setVisible(true);
-    }
-
-    void closeButtonPressed() override { juce::JUCEApplication::getInstance()->systemRequestedQuit(); }
-};
-} // namespace
 
 UpgradeApplication::~UpgradeApplication()
 {
@@ -65,8 +49,8 @@ bool UpgradeApplication::initialiseApp()
 
 void UpgradeApplication::initialise(const juce::String&)
 {
-    auto window = std::make_unique<PlaceholderWindow>(getApplicationName());
-    mainWindow = std::move(window);
+    mainWindow.reset();
+    mainWindow = std::make_unique<PlaceholderWindow>(getApplicationName());
 }
 
 void UpgradeApplication::shutdown()
@@ -79,12 +63,4 @@ void UpgradeApplication::releaseInstanceGuard()
 {
     // The guard's destructor releases the named object.
     instanceGuard.reset();
-}
-
-void showInstanceRefusedAlert(int checkResult)
-{
-    juce::AlertWindow::showMessageBox(juce::MessageBoxIconType::WarningIcon,
-                                      getTranslatedString(StringId::ApplicationName),
-                                      getTranslatedString(StringId::InstanceName + checkResult),
-                                      getTranslatedString(StringId::Ok));
 }

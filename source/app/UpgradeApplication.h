@@ -33,7 +33,3 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(UpgradeApplication)
 };
-
-// Shows the alert for a refused start (single-instance result 1 or 3) and waits until it is
-// closed. Replaced by the program's own alert window once it exists.
-void showInstanceRefusedAlert(int checkResult);
