@@ -1,0 +1,65 @@
+#pragma once
+
+#include "UpgradeStatus.h"
+
+#include <juce_core/juce_core.h>
+
+#include <cstdint>
+
+class FirmwareFileManager;
+
+// One row of the device table: what is shown for one device and the flags that decide whether
+// it may be selected. A plain value; it refers to no device object, so it stays valid after its
+// device has gone. Each upgrade worker keeps a copy.
+struct DeviceRow
+{
+    juce::String name;
+    juce::String hardwareVersion;  // one letter, empty when the device reports 0
+    juce::String installedVersion; // "major.minor.build"
+    juce::String availableVersion; // empty when no image fits
+    juce::String statusText;
+    juce::String serialNumber;     // ties rows, workers and remembered selections together
+    bool selected = false;
+    bool upgradeAvailable = false;
+    bool firmwareMissing = true;
+    bool locked = false;           // stands for a device lost in a failed upgrade; never selectable
+    int32_t status = RESULT_READY;
+    int32_t progress = -1;         // percent of the current step, -1 for no progress bar
+};
+
+// What building a row needs to know of one attached device.
+struct DeviceFacts
+{
+    juce::String name;
+    juce::String serialNumber;
+    uint8_t hardwareRevision = 0;
+    uint16_t productCode = 0;
+    uint8_t productVariant = 0;
+    uint32_t runningVersion = 0;          // always read with the packed reading
+    uint16_t runningCompatibilityCode = 0;
+};
+
+// How one row came out, beyond the row itself.
+struct RowOutcome
+{
+    bool upgradable = false;          // counts as upgradable
+    bool downgradable = false;        // counts as downgradable
+    bool safe = false;                // the image is a safe upgrade for the device
+    bool newerThanKnownDevice = false; // product code above the newest known one, with an image:
+                                       // the caller warns the user before using the row
+};
+
+// Builds the row for one device as the table's refill does: versions, status, status text
+// (with the safe-upgrade suffix), flags. `upgradedThisRun` says the device's serial number was
+// upgraded since the program started; `selected` is the remembered selection.
+DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& images, bool upgradedThisRun,
+                         bool selected, RowOutcome* outcome = nullptr);
+
+// The text shown for an upgrade status (translated); empty for codes without a text.
+juce::String getUpgradeStatusText(int32_t status);
+
+// The character-by-character comparison of serial numbers used everywhere.
+inline bool sameSerial(const juce::String& a, const juce::String& b)
+{
+    return a == b;
+}
