@@ -1,0 +1,100 @@
+#pragma once
+
+// The report command set of a Tovrak device and the two records it reads from the device.
+// Records are kept byte for byte as the device sent them and read field by field through
+// little-endian accessors; text fields are read only within their own bytes.
+
+#include "ByteOrder.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+// Report ids. Every report is the id byte followed by the payload.
+enum : uint8_t
+{
+    KSCAP_HID_DEVICE_INFO = 0x01,          // input: DeviceInfo
+    KSCAP_HID_FIRMWARE_INFO = 0xF0,        // input: FlashInfo
+    KSCAP_HID_FIRMWARE_ERASE = 0xF1,       // output: address, count
+    KSCAP_HID_FIRMWARE_READ_ADDRESS = 0xF2, // output: address of the next data read
+    KSCAP_HID_FIRMWARE_DATA = 0xF3,        // output: write data; input: read data
+    KSCAP_HID_FIRMWARE_WIP = 0xF4          // input: write-in-progress flag
+};
+
+// Report lengths including the id byte.
+namespace ReportLength
+{
+constexpr size_t DeviceInfo = 225;
+constexpr size_t FirmwareInfo = 29;
+constexpr size_t FirmwareErase = 9;
+constexpr size_t FirmwareReadAddress = 5;
+constexpr size_t FirmwareData = 263;
+constexpr size_t FirmwareWip = 2;
+} // namespace ReportLength
+
+// Layout of the KSCAP_HID_FIRMWARE_DATA payload (both directions).
+namespace FirmwareDataPayload
+{
+constexpr size_t OffAddress = 0;
+constexpr size_t OffCount = 4;
+constexpr size_t OffData = 6;
+constexpr size_t MaxWriteBytes = 256; // the data field of a write
+constexpr size_t ReadPieceBytes = 64; // what is taken from one read-back report
+} // namespace FirmwareDataPayload
+
+// Extracts a NUL-terminated text from a fixed field, never reading past the field.
+inline std::string fixedFieldText(const uint8_t* field, size_t fieldSize)
+{
+    const void* nul = std::memchr(field, 0, fieldSize);
+    const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - field) : fieldSize;
+    return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+// The 224-byte payload of KSCAP_HID_DEVICE_INFO.
+struct DeviceInfo
+{
+    static constexpr size_t kSize = 224;
+    static constexpr size_t OffInfoFormat = 0;
+    static constexpr size_t OffProductCode = 2;
+    static constexpr size_t OffHardwareRevision = 4;
+    static constexpr size_t OffProductVariant = 5;
+    static constexpr size_t OffRunningFirmwareVersion = 10;
+    static constexpr size_t OffRunningMinor = 12;
+    static constexpr size_t OffRunningMajor = 13;
+    static constexpr size_t OffDeviceName = 78;
+    static constexpr size_t DeviceNameSize = 128;
+    static constexpr size_t OffSerialNumber = 206;
+    static constexpr size_t SerialNumberSize = 18;
+
+    // The only value of infoFormat that this program understands.
+    static constexpr uint16_t kSupportedInfoFormat = 2;
+
+    std::array<uint8_t, kSize> bytes {};
+
+    uint16_t infoFormat() const noexcept { return le::read16(bytes.data() + OffInfoFormat); }
+    uint16_t productCode() const noexcept { return le::read16(bytes.data() + OffProductCode); }
+    uint8_t hardwareRevision() const noexcept { return bytes[OffHardwareRevision]; }
+    uint8_t productVariant() const noexcept { return bytes[OffProductVariant]; }
+    uint32_t runningFirmwareVersion() const noexcept { return le::read32(bytes.data() + OffRunningFirmwareVersion); }
+    uint8_t runningMajorVersion() const noexcept { return bytes[OffRunningMajor]; }
+    uint8_t runningMinorVersion() const noexcept { return bytes[OffRunningMinor]; }
+
+    // At most 128 and 18 characters: a device that leaves out the NUL is cut at the field's end.
+    std::string deviceName() const { return fixedFieldText(bytes.data() + OffDeviceName, DeviceNameSize); }
+    std::string serialNumber() const { return fixedFieldText(bytes.data() + OffSerialNumber, SerialNumberSize); }
+};
+
+// The 28-byte payload of KSCAP_HID_FIRMWARE_INFO.
+struct FlashInfo
+{
+    static constexpr size_t kSize = 28;
+    static constexpr size_t OffEraseUnitSize = 4;
+    static constexpr size_t OffFirmwareBaseAddress = 12;
+
+    std::array<uint8_t, kSize> bytes {};
+
+    uint32_t eraseUnitSize() const noexcept { return le::read32(bytes.data() + OffEraseUnitSize); }
+    uint32_t firmwareBaseAddress() const noexcept { return le::read32(bytes.data() + OffFirmwareBaseAddress); }
+};

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "DeviceRecords.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class HidBackend;
+class HidHandle;
+
+// Told by the idle thread when the attached supported devices differ from g_devices. Runs on
+// the idle thread: an implementation hands the work over to the message thread.
+class ICallbackDeviceChanged
+{
+public:
+    virtual ~ICallbackDeviceChanged() = default;
+    virtual void OnDeviceChanged() = 0;
+};
+
+// One attached Tovrak device: its HID interface, the records read from it when it was found,
+// and the report commands on which the firmware upgrade is built.
+//
+// A device object is set up once, by the enumeration that finds it, and is afterwards used by
+// one thread at a time (its upgrade worker). deviceInfo, flashInfo and runningCompatibilityCode
+// never change after construction and may be read from any thread; present is atomic.
+class CTovrakDevice
+{
+public:
+    // Opens the interface and reads the device's identity, flash layout and installed header.
+    // Never throws for a device that does not answer: present() tells whether it worked.
+    explicit CTovrakDevice(const std::string& path);
+    virtual ~CTovrakDevice();
+
+    CTovrakDevice(const CTovrakDevice&) = delete;
+    CTovrakDevice& operator=(const CTovrakDevice&) = delete;
+
+    // --- what was read at construction ---
+    const std::string& devicePath() const noexcept { return m_devicePath; }
+    const DeviceInfo& deviceInfo() const noexcept { return m_deviceInfo; }
+    const FlashInfo& flashInfo() const noexcept { return m_flashInfo; }
+    // compatibilityCode of the installed header when that header describes the running
+    // firmware, else 0.
+    uint16_t runningCompatibilityCode() const noexcept { return m_runningCompatibilityCode; }
+    // Set when construction succeeded; cleared and set again by every refresh of the list.
+    bool present() const noexcept { return m_bPresent.load(); }
+
+    // --- report transport ---
+    // Sends an output report: the id, then payloadLength bytes of payload. Logs its failure.
+    bool SetData(uint8_t reportId, const uint8_t* payload, size_t payloadLength);
+    // Fetches an input report of `length` bytes (id included) into the report buffer; the payload
+    // is then at ReportPayload(). Logs nothing: callers log their own failure.
+    bool GetData(uint8_t reportId, size_t length);
+    const uint8_t* ReportPayload() const noexcept { return m_reportBuffer.data() + 1; }
+
+    static constexpr size_t kReportBufferSize = 1024;
+
+    // --- flash commands ---
+    // Polls the write-in-progress flag until it clears (true), the flag cannot be read or the
+    // time limit passes (false).
+    bool WaitForWIP();
+    // Writes 1 to 256 bytes at the address and waits for the write to finish.
+    bool WriteFirmwareData(uint32_t address, const uint8_t* data, uint16_t length);
+    // Reads `length` bytes in pieces of 64 (two reports each). A failure leaves the pieces read
+    // before it in the buffer.
+    bool ReadFirmwareData(uint32_t address, uint8_t* buffer, size_t length);
+    // Starts erasing the range and waits for it to finish.
+    bool SetFirmwareErase(uint32_t address, uint32_t count);
+
+    // Longest wait for a flash operation: a large erase takes seconds, never this long.
+    static constexpr std::chrono::milliseconds kWipTimeLimit { 30000 };
+    // Tests shorten the limit of one device.
+    void SetWipTimeLimit(std::chrono::milliseconds limit) noexcept { m_wipTimeLimit = limit; }
+
+    // The acceptance test of one enumerated interface: supported ids, a parsable report
+    // descriptor, a readable serial number string, and a device information report of the
+    // supported format. The handle it opens is closed again.
+    static bool ProbeInterface(HidBackend& backend, const std::string& path);
+
+    // --- the device list (g_devices) ---
+    // Starts the idle thread unless it runs, registers the callback, fills the list.
+    static bool Init(ICallbackDeviceChanged* callback);
+    // Stops the idle thread and empties the list.
+    static void Uninit();
+    // Enumerates once; true when the attached supported devices differ from the list. With
+    // addNew, newly found devices are constructed and appended.
+    static bool AddAllDevices(bool addNew);
+    // Brings the list in line with the attached devices: new ones appended, gone or broken ones
+    // dropped. A dropped device lives on while someone still holds it.
+    static bool Refresh();
+
+    // The first listed device with exactly this serial number, or null.
+    static std::shared_ptr<CTovrakDevice> FindBySerialNumber(const std::string& serialNumber);
+    // A copy of the list, taken under its lock.
+    static std::vector<std::shared_ptr<CTovrakDevice>> ListedDevices();
+    // True while the idle thread exists.
+    static bool IsMonitoring();
+
+    class IdleThread;
+
+private:
+    // The construction steps; returns the number of the step that failed, 0 when all worked.
+    int Open();
+    static bool AddAllDevicesLocked(bool addNew);
+
+    const std::string m_devicePath;
+    DeviceInfo m_deviceInfo;
+    FlashInfo m_flashInfo;
+    uint16_t m_runningCompatibilityCode = 0;
+    std::atomic<bool> m_bPresent { false };
+    std::unique_ptr<HidHandle> m_hDevice;
+    std::array<uint8_t, kReportBufferSize> m_reportBuffer {};
+    std::chrono::milliseconds m_wipTimeLimit { kWipTimeLimit };
+};
+
+// The attached supported devices, in the order they were first found. Membership changes only
+// on the message thread and always under g_devicesMutex; the idle thread reads it under the
+// mutex. Entries are shared: an upgrade worker keeps its device alive after it left the list.
+extern std::vector<std::shared_ptr<CTovrakDevice>> g_devices;
+extern std::mutex g_devicesMutex;

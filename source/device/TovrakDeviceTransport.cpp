@@ -1,0 +1,102 @@
+// Opening a device, the report transport (SetData, GetData) and the interface probe.
+#include "TovrakDevice.h"
+
+#include "SupportedDevices.h"
+#include "hid/HidBackend.h"
+
+#include "FirmwareImage.h"
+#include "Log.h"
+#include "StringResources.h"
+
+#include <algorithm>
+#include <cstring>
+
+CTovrakDevice::CTovrakDevice(const std::string& path) : m_devicePath(path)
+{
+    const int failedStep = Open();
+    if (failedStep != 0)
+        KS_LOG_ERROR("CTovrakDevice::CTovrakDevice",
+                     getTranslatedString(StringId::FailedToOpenDevice).toStdString() << failedStep);
+}
+
+CTovrakDevice::~CTovrakDevice() = default; // the handle closes itself
+
+int CTovrakDevice::Open()
+{
+    m_hDevice = currentHidBackend()->open(m_devicePath);
+    if (m_hDevice == nullptr)
+        return 1;
+
+    if (!GetData(KSCAP_HID_DEVICE_INFO, ReportLength::DeviceInfo))
+        return 2;
+    std::copy_n(ReportPayload(), DeviceInfo::kSize, m_deviceInfo.bytes.begin());
+
+    if (!GetData(KSCAP_HID_FIRMWARE_INFO, ReportLength::FirmwareInfo))
+        return 3;
+    std::copy_n(ReportPayload(), FlashInfo::kSize, m_flashInfo.bytes.begin());
+
+    // The fixed part of the installed firmware's header.
+    std::array<uint8_t, FirmwareHeader::kFixedSize> installed {};
+    if (!ReadFirmwareData(m_flashInfo.firmwareBaseAddress(), installed.data(), installed.size()))
+        return 4;
+
+    // The header describes the running firmware when its version bits 16-23 and 0-7 are the
+    // running major and minor version.
+    const bool describesRunning = installed[FirmwareHeader::OffFirmwareVersion + 2] == m_deviceInfo.runningMajorVersion()
+                               && installed[FirmwareHeader::OffFirmwareVersion] == m_deviceInfo.runningMinorVersion();
+    m_runningCompatibilityCode = describesRunning ? le::read16(installed.data() + FirmwareHeader::OffCompatibilityCode) : 0;
+
+    m_bPresent = true;
+    return 0;
+}
+
+bool CTovrakDevice::SetData(uint8_t reportId, const uint8_t* payload, size_t payloadLength)
+{
+    m_reportBuffer[0] = reportId;
+    if (payloadLength > kReportBufferSize - 1 || (payloadLength > 0 && payload == nullptr))
+    {
+        KS_LOG_ERROR("CTovrakDevice::SetData", getTranslatedString(StringId::FailedToWriteData).toStdString()
+                                                   << ", SetData flag = " << int(reportId)
+                                                   << ", payload of " << payloadLength << " bytes does not fit a report");
+        return false;
+    }
+    if (payloadLength > 0)
+        std::memmove(m_reportBuffer.data() + 1, payload, payloadLength);
+    if (m_hDevice != nullptr && m_hDevice->sendOutputReport(m_reportBuffer.data(), payloadLength + 1))
+        return true;
+
+    KS_LOG_ERROR("CTovrakDevice::SetData", getTranslatedString(StringId::FailedToWriteData).toStdString()
+                                               << ", SetData flag = " << int(reportId) << ", GetLastError()="
+                                               << (m_hDevice != nullptr ? m_hDevice->lastError() : "device not open"));
+    return false;
+}
+
+bool CTovrakDevice::GetData(uint8_t reportId, size_t length)
+{
+    if (m_hDevice == nullptr || length == 0 || length > kReportBufferSize)
+        return false;
+    m_reportBuffer[0] = reportId;
+    return m_hDevice->getInputReport(m_reportBuffer.data(), length);
+}
+
+bool CTovrakDevice::ProbeInterface(HidBackend& backend, const std::string& path)
+{
+    const std::unique_ptr<HidHandle> handle = backend.open(path);
+    if (handle == nullptr)
+        return false;
+
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    if (!handle->getAttributes(vendorId, productId) || !isSupportedDeviceId(vendorId, productId))
+        return false;
+    if (!handle->hasParsableReportDescriptor())
+        return false;
+    if (!handle->canReadSerialNumberString())
+        return false;
+
+    std::array<uint8_t, kReportBufferSize> buffer {};
+    buffer[0] = KSCAP_HID_DEVICE_INFO;
+    if (!handle->getInputReport(buffer.data(), ReportLength::DeviceInfo))
+        return false;
+    return le::read16(buffer.data() + 1 + DeviceInfo::OffInfoFormat) == DeviceInfo::kSupportedInfoFormat;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+// The seam between the device layer and whatever reaches HID devices: the platform's HID
+// library or the device emulator. The device logic above it never knows which one runs.
+//
+// Report buffers always carry the report id in byte 0 and the payload after it; lengths
+// include the id byte.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One opened HID interface. Closes itself when destroyed. A handle is used by one thread at a
+// time; different handles may be used on different threads at once.
+class HidHandle
+{
+public:
+    virtual ~HidHandle() = default;
+
+    // USB vendor and product id of the device the interface belongs to.
+    virtual bool getAttributes(uint16_t& vendorId, uint16_t& productId) = 0;
+
+    // True when the interface's report descriptor can be read and parsed.
+    virtual bool hasParsableReportDescriptor() = 0;
+
+    // True when the USB serial number string can be read. The text itself is not needed.
+    virtual bool canReadSerialNumberString() = 0;
+
+    // Fetches the input report whose id is in buffer[0]; exactly `length` bytes (id included)
+    // end up in the buffer on success. Blocks until the device answers.
+    virtual bool getInputReport(uint8_t* buffer, size_t length) = 0;
+
+    // Sends `length` bytes (id included) as an output report. Blocks until the device took it.
+    virtual bool sendOutputReport(const uint8_t* buffer, size_t length) = 0;
+
+    // Text describing the last failure on this handle, for log lines.
+    virtual std::string lastError() const = 0;
+};
+
+class HidBackend
+{
+public:
+    virtual ~HidBackend() = default;
+
+    // Paths of the present HID interfaces, in a stable order. False when the set of interfaces
+    // cannot be read at all (the list is then empty).
+    virtual bool enumerate(std::vector<std::string>& paths) = 0;
+
+    // Opens an interface for reading and writing; null on failure (see lastOpenError).
+    virtual std::unique_ptr<HidHandle> open(const std::string& path) = 0;
+
+    // Text describing why the last open failed, for log lines.
+    virtual std::string lastOpenError() const = 0;
+};
+
+// The backend the device layer uses. Chosen on first use: the emulator when the environment
+// variable TOVRAK_EMULATOR is set (it names a scenario file), the platform's HID library
+// otherwise. Never null.
+std::shared_ptr<HidBackend> currentHidBackend();
+
+// Replaces the backend (tests install an emulator directly). Devices opened before keep the
+// handles they have.
+void setHidBackend(std::shared_ptr<HidBackend> backend);
+
+// The platform's real backend (hidapi on Linux and macOS).
+std::shared_ptr<HidBackend> createPlatformHidBackend();
