@@ -113,22 +113,20 @@ juce::String TranslationHelper::getTranslation(const juce::String& text, const j
 juce::StringArray splitTranslationLine(const juce::String& line, juce::juce_wchar separator)
 {
     juce::StringArray fields;
-    juce::String current;
+    auto fieldStart = line.getCharPointer();
     bool quoted = false;
     for (auto p = line.getCharPointer(); !p.isEmpty(); ++p)
     {
         const juce::juce_wchar c = *p;
         if (c == '"')
             quoted = !quoted;
-        if (c == separator && !quoted)
+        else if (c == separator && !quoted)
         {
-            fields.add(current);
-            current.clear();
-            continue;
+            fields.add(juce::String(fieldStart, p));
+            fieldStart = p + 1;
         }
-        current += juce::String::charToString(c);
     }
-    fields.add(current);
+    fields.add(juce::String(fieldStart));
     return fields;
 }
 
