@@ -1,0 +1,324 @@
+// The device list: refresh, enumeration and the idle thread's notifications.
+#include "DeviceTestSupport.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <thread>
+
+using namespace device_testing;
+using namespace std::chrono_literals;
+
+namespace
+{
+// Counts notifications and remembers which enumeration each one followed.
+class RecordingCallback : public ICallbackDeviceChanged
+{
+public:
+    explicit RecordingCallback(EmulatorBackend& bus) : m_bus(bus) {}
+
+    void OnDeviceChanged() override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_enumerationAtCall.push_back(m_bus.enumerationCount());
+        m_changed.notify_all();
+    }
+
+    size_t calls() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_enumerationAtCall.size();
+    }
+
+    // Waits for call number `index` (0-based); its enumeration number, or 0 after the timeout.
+    uint64_t waitForCall(size_t index, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, timeout, [&] { return m_enumerationAtCall.size() > index; }))
+            return 0;
+        return m_enumerationAtCall[index];
+    }
+
+private:
+    EmulatorBackend& m_bus;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<uint64_t> m_enumerationAtCall;
+};
+
+void waitForEnumerations(const EmulatorBackend& bus, uint64_t count)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (bus.enumerationCount() < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+}
+} // namespace
+
+using DeviceList = EmulatorTest;
+
+TEST_F(DeviceList, RefreshAppendsNewDevicesInOrderAndLeavesKnownOnesAlone)
+{
+    const auto a = addDevice("A");
+    addDevice("B");
+    addDevice("C");
+    LogCapture log;
+    EXPECT_TRUE(CTovrakDevice::Refresh());
+    EXPECT_EQ(listedSerials(), (std::vector<std::string> { "A", "B", "C" }));
+    for (const char* serial : { "A", "B", "C" })
+        EXPECT_EQ(log.count("INFOR", "CTovrakDevice::AddAllDevices", std::string("find a new device :") + serial + " added to g_devices."), 1u);
+
+    // Known devices are matched by path: no traffic, no new objects.
+    const auto before = CTovrakDevice::ListedDevices();
+    const size_t exchanges = a->totalExchanges();
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(CTovrakDevice::ListedDevices(), before);
+    EXPECT_EQ(a->totalExchanges(), exchanges);
+    EXPECT_FALSE(CTovrakDevice::AddAllDevices(false));
+}
+
+TEST_F(DeviceList, UnpluggedDevicesLeaveOnlyAtTheNextRefresh)
+{
+    addDevice("A");
+    const auto b = addDevice("B");
+    addDevice("C");
+    CTovrakDevice::Refresh();
+    m_bus->unplug(b->path());
+
+    EXPECT_TRUE(CTovrakDevice::AddAllDevices(false));
+    EXPECT_EQ(listedSerials().size(), 3u);
+
+    LogCapture log;
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(listedSerials(), (std::vector<std::string> { "A", "C" }));
+    EXPECT_TRUE(log.has("INFOR", "CTovrakDevice::Refresh", "remove the invalid device B from g_devices."));
+}
+
+TEST_F(DeviceList, DeviceFailingItsSetUpIsAddedAndDroppedInOneRefresh)
+{
+    addDevice("GOOD");
+    addDevice("BAD3", 100, [](auto& c) { c.failReports = { { KSCAP_HID_FIRMWARE_INFO, ReportDirection::Input, 1, 0 } }; });
+    LogCapture log;
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "GOOD" });
+    EXPECT_TRUE(log.has("INFOR", "CTovrakDevice::AddAllDevices", "find a new device :BAD3 added to g_devices."));
+    EXPECT_TRUE(log.has("ERROR", "CTovrakDevice::CTovrakDevice", "Failed to open the device. 3"));
+    EXPECT_TRUE(log.has("INFOR", "CTovrakDevice::Refresh", "remove the invalid device BAD3 from g_devices."));
+    // It passes the probe, so every poll sees it as new.
+    EXPECT_TRUE(CTovrakDevice::AddAllDevices(false));
+}
+
+TEST_F(DeviceList, SwapWithUnchangedCountIsStillAChange)
+{
+    const auto a = addDevice("A");
+    const auto b = addDevice("B", 100, {}, false);
+    CTovrakDevice::Refresh();
+    m_bus->swap(a->path(), b);
+    EXPECT_TRUE(CTovrakDevice::AddAllDevices(false));
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "B" });
+}
+
+TEST_F(DeviceList, ForeignAndUnsupportedInterfacesNeverCount)
+{
+    m_bus->add(makeForeignDeviceConfig(0x046D, 0xC52B));
+    addDevice("UNSUPPORTED", 100, [](auto& c) { c.productId = 0x0002; });
+    addDevice("OLDFORMAT", 100, [](auto& c) { le::write16(c.deviceInfo.bytes.data(), 1); });
+    CTovrakDevice::Refresh();
+    EXPECT_TRUE(listedSerials().empty());
+    EXPECT_FALSE(CTovrakDevice::AddAllDevices(false));
+}
+
+TEST_F(DeviceList, FailedEnumerationEmptiesTheListAtTheNextRefresh)
+{
+    addDevice("A");
+    CTovrakDevice::Refresh();
+    m_bus->setEnumerationFails(true);
+    EXPECT_FALSE(CTovrakDevice::AddAllDevices(false));
+    CTovrakDevice::Refresh();
+    EXPECT_TRUE(listedSerials().empty());
+}
+
+TEST_F(DeviceList, ADroppedDeviceLivesOnForWhoeverHoldsIt)
+{
+    const auto a = addDevice("A");
+    CTovrakDevice::Refresh();
+    std::shared_ptr<CTovrakDevice> held = CTovrakDevice::FindBySerialNumber("A");
+    ASSERT_NE(held, nullptr);
+    m_bus->unplug(a->path());
+    CTovrakDevice::Refresh();
+    EXPECT_TRUE(listedSerials().empty());
+    EXPECT_EQ(held.use_count(), 1);
+    EXPECT_EQ(held->deviceInfo().serialNumber(), "A");
+    EXPECT_FALSE(held->WaitForWIP()); // gone, but the object is intact
+
+    std::weak_ptr<CTovrakDevice> watch = held;
+    held.reset();
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(DeviceList, FindBySerialNumberComparesTheWholeText)
+{
+    addDevice("AB");
+    addDevice("ABC");
+    CTovrakDevice::Refresh();
+    ASSERT_NE(CTovrakDevice::FindBySerialNumber("ABC"), nullptr);
+    EXPECT_EQ(CTovrakDevice::FindBySerialNumber("ABC")->deviceInfo().serialNumber(), "ABC");
+    EXPECT_EQ(CTovrakDevice::FindBySerialNumber("A"), nullptr);
+    EXPECT_EQ(CTovrakDevice::FindBySerialNumber("ABCD"), nullptr);
+}
+
+using IdleMonitoring = EmulatorTest;
+
+TEST_F(IdleMonitoring, PlugAndUnplugAreReportedByTheNextPoll)
+{
+    const auto a = addDevice("A");
+    RecordingCallback callback(*m_bus);
+    ASSERT_TRUE(CTovrakDevice::Init(&callback));
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "A" });
+    waitForEnumerations(*m_bus, m_bus->enumerationCount() + 2);
+    ASSERT_EQ(callback.calls(), 0u);
+
+    // Plugged in: the first enumeration that starts afterwards reports it.
+    const auto b = addDevice("B");
+    uint64_t plugged = m_bus->enumerationCount();
+    auto start = std::chrono::steady_clock::now();
+    uint64_t noticed = callback.waitForCall(0, 2s);
+    ASSERT_NE(noticed, 0u);
+    EXPECT_LE(noticed, plugged + 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 450ms);
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "A" }); // only a refresh changes the list
+
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(listedSerials(), (std::vector<std::string> { "A", "B" }));
+    size_t calls = callback.calls();
+    waitForEnumerations(*m_bus, m_bus->enumerationCount() + 2);
+    // At most the one poll that may have overlapped the refresh.
+    EXPECT_LE(callback.calls(), calls + 1);
+    calls = callback.calls();
+
+    // Pulled out.
+    m_bus->unplug(a->path());
+    plugged = m_bus->enumerationCount();
+    start = std::chrono::steady_clock::now();
+    noticed = callback.waitForCall(calls, 2s);
+    ASSERT_NE(noticed, 0u);
+    EXPECT_LE(noticed, plugged + 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 450ms);
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "B" });
+    (void) b;
+}
+
+TEST_F(IdleMonitoring, SwapBetweenTwoPollsIsReportedAndRepeatedUntilRefreshed)
+{
+    const auto a = addDevice("A");
+    const auto b = addDevice("B", 100, {}, false);
+    RecordingCallback callback(*m_bus);
+    ASSERT_TRUE(CTovrakDevice::Init(&callback));
+    m_bus->swap(a->path(), b);
+    const uint64_t swapped = m_bus->enumerationCount();
+    const uint64_t noticed = callback.waitForCall(0, 2s);
+    ASSERT_NE(noticed, 0u);
+    EXPECT_LE(noticed, swapped + 1);
+    // Every later poll reports it again while the list is behind.
+    EXPECT_NE(callback.waitForCall(2, 2s), 0u);
+}
+
+TEST_F(IdleMonitoring, ForeignDevicesNeverTriggerTheCallback)
+{
+    addDevice("A");
+    RecordingCallback callback(*m_bus);
+    ASSERT_TRUE(CTovrakDevice::Init(&callback));
+    m_bus->add(makeForeignDeviceConfig(0x046D, 0xC31C));
+    addDevice("WRONGPID", 100, [](auto& c) { c.productId = 0x000A; });
+    addDevice("NOSERIAL", 100, [](auto& c) { c.serialStringReadable = false; });
+    waitForEnumerations(*m_bus, m_bus->enumerationCount() + 4);
+    EXPECT_EQ(callback.calls(), 0u);
+}
+
+TEST_F(IdleMonitoring, InitTwiceKeepsOneThreadAndTakesTheNewCallback)
+{
+    RecordingCallback first(*m_bus);
+    RecordingCallback second(*m_bus);
+    ASSERT_TRUE(CTovrakDevice::Init(&first));
+    ASSERT_TRUE(CTovrakDevice::Init(&second));
+    EXPECT_TRUE(CTovrakDevice::IsMonitoring());
+
+    // One thread polls five times a second; two would poll about ten times.
+    const uint64_t before = m_bus->enumerationCount();
+    std::this_thread::sleep_for(1s);
+    const uint64_t polls = m_bus->enumerationCount() - before;
+    EXPECT_GE(polls, 3u);
+    EXPECT_LE(polls, 6u);
+
+    addDevice("A");
+    EXPECT_NE(second.waitForCall(0, 2s), 0u);
+    EXPECT_EQ(first.calls(), 0u);
+
+    CTovrakDevice::Uninit();
+    EXPECT_FALSE(CTovrakDevice::IsMonitoring());
+    EXPECT_TRUE(CTovrakDevice::ListedDevices().empty());
+    const uint64_t stopped = m_bus->enumerationCount();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(m_bus->enumerationCount(), stopped);
+}
+
+// Run under ThreadSanitizer: the idle thread polls, one thread refreshes the list (the message
+// thread's job), one plugs and unplugs, and a worker talks to a device it holds while the
+// refreshes drop it and bring it back.
+TEST_F(IdleMonitoring, PollsRefreshesHotPlugAndAWorkerRunTogether)
+{
+    std::vector<std::shared_ptr<EmulatedDevice>> devices;
+    for (int i = 0; i < 4; ++i)
+        devices.push_back(addDevice("T" + std::to_string(i)));
+    RecordingCallback callback(*m_bus);
+    ASSERT_TRUE(CTovrakDevice::Init(&callback));
+
+    std::atomic<bool> stop { false };
+    std::thread plugger([&] {
+        for (unsigned round = 0; !stop; ++round)
+        {
+            const auto& device = devices[round % devices.size()];
+            m_bus->unplug(device->path());
+            std::this_thread::sleep_for(3ms);
+            m_bus->replug(device);
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    std::thread worker([&] {
+        while (!stop)
+        {
+            const std::shared_ptr<CTovrakDevice> mine = CTovrakDevice::FindBySerialNumber("T1");
+            if (mine == nullptr)
+                continue;
+            for (int i = 0; i < 20 && !stop; ++i)
+            {
+                uint8_t buffer[100];
+                mine->ReadFirmwareData(mine->flashInfo().firmwareBaseAddress(), buffer, sizeof buffer);
+            }
+        }
+    });
+
+    const auto end = std::chrono::steady_clock::now() + 1500ms;
+    size_t refreshes = 0;
+    while (std::chrono::steady_clock::now() < end)
+    {
+        CTovrakDevice::Refresh();
+        // Whatever the polls did in between, a refresh leaves only devices that were set up.
+        for (const auto& device : CTovrakDevice::ListedDevices())
+            EXPECT_TRUE(device->present()) << device->deviceInfo().serialNumber();
+        ++refreshes;
+        std::this_thread::sleep_for(1ms);
+    }
+    stop = true;
+    plugger.join();
+    worker.join();
+
+    for (const auto& device : devices)
+        m_bus->replug(device);
+    CTovrakDevice::Refresh();
+    auto serials = listedSerials();
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(serials, (std::vector<std::string> { "T0", "T1", "T2", "T3" }));
+    EXPECT_GT(refreshes, 10u);
+    EXPECT_GT(callback.calls(), 0u);
+}

@@ -1,0 +1,277 @@
+// The device emulator itself: flash model, faults, timing and scenario files. Tests of other
+// layers rely on these behaviours, so they are pinned down here.
+#include "DeviceTestSupport.h"
+
+#include "emulator/EmulatorScenario.h"
+
+#include <thread>
+
+using namespace device_testing;
+using namespace std::chrono_literals;
+
+namespace
+{
+// Sends raw reports to an emulated device, as a handle would.
+struct RawHost
+{
+    explicit RawHost(EmulatorBackend& bus, const std::string& path) : handle(bus.open(path)) {}
+
+    bool erase(uint32_t address, uint32_t count)
+    {
+        uint8_t r[9] = { KSCAP_HID_FIRMWARE_ERASE };
+        le::write32(r + 1, address);
+        le::write32(r + 5, count);
+        return handle->sendOutputReport(r, sizeof r);
+    }
+    bool write(uint32_t address, std::vector<uint8_t> data)
+    {
+        uint8_t r[263] = { KSCAP_HID_FIRMWARE_DATA };
+        le::write32(r + 1, address);
+        le::write16(r + 5, static_cast<uint16_t>(data.size()));
+        std::copy(data.begin(), data.end(), r + 7);
+        return handle->sendOutputReport(r, sizeof r);
+    }
+    bool read(uint32_t address, uint8_t* out64)
+    {
+        uint8_t a[5] = { KSCAP_HID_FIRMWARE_READ_ADDRESS };
+        le::write32(a + 1, address);
+        uint8_t r[263] = { KSCAP_HID_FIRMWARE_DATA };
+        if (!handle->sendOutputReport(a, sizeof a) || !handle->getInputReport(r, sizeof r))
+            return false;
+        std::copy_n(r + 7, 64, out64);
+        return true;
+    }
+    int wip()
+    {
+        uint8_t r[2] = { KSCAP_HID_FIRMWARE_WIP };
+        return handle->getInputReport(r, sizeof r) ? r[1] : -1;
+    }
+    std::unique_ptr<HidHandle> handle;
+};
+} // namespace
+
+using Emulator = EmulatorTest;
+
+TEST_F(Emulator, FlashErasesToZeroAndReportsWritesIntoUnerasedBytes)
+{
+    const auto device = addDevice("E");
+    RawHost host(*m_bus, device->path());
+    EXPECT_EQ(device->readFlash(0x20000, 2), (std::vector<uint8_t> { 0xFF, 0xFF })); // never touched
+    EXPECT_EQ(device->readFlash(0x10000, 4), (std::vector<uint8_t> { 'K', 'S', 'F', 'H' })); // installed header
+
+    ASSERT_TRUE(host.erase(0x20000, 16));
+    EXPECT_EQ(device->readFlash(0x20000, 17), [] { std::vector<uint8_t> v(17, 0); v[16] = 0xFF; return v; }());
+    ASSERT_TRUE(host.write(0x20000, { 1, 2, 3 }));
+    EXPECT_TRUE(device->violations().empty());
+
+    device->setPhase("second write");
+    ASSERT_TRUE(host.write(0x20002, { 9, 9 })); // 0x20002 was written already
+    const auto violations = device->violations();
+    ASSERT_EQ(violations.size(), 1u);
+    EXPECT_EQ(violations[0].kind, ProtocolViolation::WriteIntoUnerased);
+    EXPECT_EQ(violations[0].address, 0x20002u);
+    EXPECT_EQ(violations[0].length, 1u);
+    EXPECT_EQ(violations[0].phase, "second write");
+
+    EXPECT_FALSE(host.erase(device->config().flashSize - 4, 8)); // past the end
+    EXPECT_EQ(device->violations().back().kind, ProtocolViolation::OutOfRange);
+}
+
+TEST_F(Emulator, BusyFlagCountsPollsAndCommandsWhileBusyAreViolations)
+{
+    const auto device = addDevice("E", 100, [](auto& c) { c.busyPolls = 2; });
+    RawHost host(*m_bus, device->path());
+    ASSERT_TRUE(host.erase(0x20000, 4096));
+    ASSERT_TRUE(host.write(0x20000, { 1 })); // without waiting
+    EXPECT_EQ(device->violations().at(0).kind, ProtocolViolation::CommandWhileBusy);
+    EXPECT_EQ(host.wip(), 1);
+    EXPECT_EQ(host.wip(), 1);
+    EXPECT_EQ(host.wip(), 0);
+
+    device->configure([](auto& c) { c.busyPolls = 0; c.busyTime = 80ms; });
+    ASSERT_TRUE(host.erase(0x21000, 4096));
+    EXPECT_EQ(host.wip(), 1);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(host.wip(), 0);
+
+    device->configure([](auto& c) { c.stuckBusy = true; });
+    EXPECT_EQ(host.wip(), 1);
+}
+
+TEST_F(Emulator, ReadBackFaultsAndStubbornErase)
+{
+    const auto device = addDevice("E", 100, [](auto& c) {
+        c.corruptRead = true;
+        c.corruptReadAddress = 0x20005;
+        c.nonBlankAddress = 0x30010;
+        c.nonBlankLength = 2;
+    });
+    RawHost host(*m_bus, device->path());
+    uint8_t data[64];
+    ASSERT_TRUE(host.erase(0x20000, 64));
+    ASSERT_TRUE(host.read(0x20000, data));
+    EXPECT_EQ(data[4], 0x00);
+    EXPECT_EQ(data[5], 0xFF); // inverted on the way out
+    EXPECT_EQ(device->readFlash(0x20005, 1)[0], 0x00); // but stored correctly
+
+    ASSERT_TRUE(host.erase(0x30000, 4096));
+    EXPECT_EQ(device->readFlash(0x3000F, 4), (std::vector<uint8_t> { 0x00, 0xA5, 0xA5, 0x00 }));
+}
+
+TEST_F(Emulator, NthExchangeFaultsCountOnlyMatchingReports)
+{
+    const auto device = addDevice("E", 100, [](auto& c) {
+        c.failReports = { { KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input, 2, 2 } };
+    });
+    RawHost host(*m_bus, device->path());
+    EXPECT_TRUE(host.erase(0x20000, 16)); // other reports do not count
+    EXPECT_EQ(host.wip(), 0);
+    EXPECT_EQ(host.wip(), -1);
+    EXPECT_EQ(host.wip(), -1);
+    EXPECT_EQ(host.wip(), 0);
+    EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input), 4u);
+    EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_ERASE, ReportDirection::Any), 1u);
+}
+
+TEST_F(Emulator, ExchangesAreCountedPerPhaseAndObserved)
+{
+    const auto device = addDevice("E");
+    RawHost host(*m_bus, device->path());
+    std::vector<uint8_t> seen;
+    device->setExchangeObserver([&](const ExchangeRecord& r) { seen.push_back(r.reportId); });
+    device->setPhase("erasing");
+    host.erase(0x20000, 16);
+    host.wip();
+    device->setPhase("writing");
+    host.write(0x20000, { 1 });
+    host.wip();
+    EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input, "erasing"), 1u);
+    EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input, "writing"), 1u);
+    EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input), 2u);
+    EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_DATA, ReportDirection::Output, "erasing"), 0u);
+    EXPECT_EQ(seen, (std::vector<uint8_t> { 0xF1, 0xF4, 0xF3, 0xF4 }));
+}
+
+TEST_F(Emulator, UnplugAfterExchangesAndTimedHotPlug)
+{
+    const auto device = addDevice("E", 100, [](auto& c) { c.unplugAfterExchanges = 2; });
+    RawHost host(*m_bus, device->path());
+    EXPECT_EQ(host.wip(), 0);
+    EXPECT_EQ(host.wip(), 0); // the last one it answers
+    EXPECT_EQ(host.wip(), -1);
+    std::vector<std::string> paths;
+    m_bus->enumerate(paths);
+    EXPECT_TRUE(paths.empty());
+
+
+    // Present from 300 ms to 500 ms after the emulator started.
+    const auto timed = addDevice("TIMED", 100, [](auto& c) { c.appearAt = 300ms; c.vanishAt = 500ms; });
+    m_bus->enumerate(paths);
+    EXPECT_TRUE(paths.empty());
+    std::this_thread::sleep_until(m_bus->epoch() + 350ms);
+    m_bus->enumerate(paths);
+    EXPECT_EQ(paths, std::vector<std::string> { timed->path() });
+    std::this_thread::sleep_until(m_bus->epoch() + 550ms);
+    m_bus->enumerate(paths);
+    EXPECT_TRUE(paths.empty());
+}
+
+TEST_F(Emulator, LatencySleepsSoParallelDevicesDoNotAddUp)
+{
+    constexpr int kDevices = 8;
+    constexpr int kExchanges = 20;
+    std::vector<std::shared_ptr<EmulatedDevice>> devices;
+    for (int i = 0; i < kDevices; ++i)
+        devices.push_back(addDevice("L" + std::to_string(i), 100, [](auto& c) { c.latency = 5ms; }));
+
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (const auto& device : devices)
+        threads.emplace_back([&, device] {
+            RawHost host(*m_bus, device->path());
+            for (int i = 0; i < kExchanges; ++i)
+                host.wip();
+        });
+    for (auto& t : threads)
+        t.join();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // One device alone needs 100 ms; the eight in a row would need 800 ms.
+    EXPECT_GE(elapsed, 100ms);
+    EXPECT_LT(elapsed, 400ms);
+}
+
+TEST(EmulatorScenario, TheDemoScenarioDescribesTheDemoDevices)
+{
+    EmulatorBackend bus;
+    std::string error;
+    ASSERT_TRUE(loadEmulatorScenario(juce::File(TOVRAK_SOURCE_DIR "/resources/scenarios/demo.json"), bus, error)) << error;
+    ASSERT_EQ(bus.devices().size(), 5u);
+    size_t tovrak = 0;
+    for (const auto& device : bus.devices())
+        tovrak += CTovrakDevice::ProbeInterface(bus, device->path()) ? 1 : 0;
+    EXPECT_EQ(tovrak, 4u);
+    EXPECT_EQ(bus.devices()[0]->config().deviceInfo.productCode(), 533);
+    EXPECT_EQ(bus.devices()[3]->config().vendorId, PARTNER_USB_VENDOR_ID);
+}
+
+TEST(EmulatorScenario, ReadsEveryKindOfSetting)
+{
+    std::vector<EmulatedDeviceConfig> devices;
+    std::string error;
+    ASSERT_TRUE(parseEmulatorScenario(R"({ "devices": [ {
+        "serialNumber": "S1", "productCode": "0x215", "revision": "D", "variant": 4, "runningVersion": "3.2.1",
+        "infoFormat": 3, "path": "p1",
+        "flash": { "size": 65536, "eraseUnitSize": 1024, "firmwareBaseAddress": 8192, "fill": 0 },
+        "installed": false,
+        "timing": { "latencyMs": 2, "busyPolls": 3, "busyMs": 4 },
+        "faults": { "openFails": true, "stuckBusy": true, "corruptReadAddress": "0x10",
+                    "failReports": [ { "reportId": "0xF0", "direction": "in", "nth": 2, "count": 0 } ],
+                    "nonBlankAfterErase": { "address": 16, "length": 4 }, "unplugAfterExchanges": 9,
+                    "appearAtMs": 100, "vanishAtMs": 200 } } ] })", devices, error)) << error;
+    ASSERT_EQ(devices.size(), 1u);
+    const auto& c = devices[0];
+    EXPECT_EQ(c.path, "p1");
+    EXPECT_EQ(c.vendorId, KESTRANE_USB_VENDOR_ID);
+    EXPECT_EQ(c.deviceInfo.productCode(), 533);
+    EXPECT_EQ(c.deviceInfo.hardwareRevision(), 'D');
+    EXPECT_EQ(c.deviceInfo.runningFirmwareVersion(), 0x03020001u);
+    EXPECT_EQ(c.deviceInfo.infoFormat(), 3);
+    EXPECT_EQ(c.flashSize, 65536u);
+    EXPECT_EQ(c.flashInfo.eraseUnitSize(), 1024u);
+    EXPECT_EQ(c.flashInfo.firmwareBaseAddress(), 8192u);
+    EXPECT_TRUE(c.installedHeader.empty());
+    EXPECT_EQ(c.latency, 2ms);
+    EXPECT_EQ(c.busyPolls, 3u);
+    EXPECT_TRUE(c.openFails && c.stuckBusy && c.corruptRead);
+    ASSERT_EQ(c.failReports.size(), 1u);
+    EXPECT_EQ(c.failReports[0].reportId, 0xF0);
+    EXPECT_EQ(c.failReports[0].count, 0u);
+    EXPECT_EQ(c.nonBlankLength, 4u);
+    EXPECT_EQ(c.unplugAfterExchanges, 9u);
+    EXPECT_EQ(c.appearAt, 100ms);
+    EXPECT_EQ(c.vanishAt, 200ms);
+}
+
+TEST(EmulatorScenario, RejectsMistakesAndSaysWhere)
+{
+    const struct { const char* json; const char* where; } cases[] = {
+        { "not json", "not valid JSON" },
+        { R"({ "devices": {} })", "scenario.devices" },
+        { R"({ "devics": [] })", "scenario.devics is not a known setting" },
+        { R"({ "devices": [ { "productCode": 70000 } ] })", "devices[0].productCode must be" },
+        { R"({ "devices": [ { "revision": "AB" } ] })", "devices[0].revision" },
+        { R"({ "devices": [ { "serialNumber": "0123456789012345678" } ] })", "devices[0].serialNumber" },
+        { R"({ "devices": [ { "runningVersion": "1.2" } ] })", "devices[0].runningVersion" },
+        { R"({ "devices": [ { "flash": { "size": 1073741824 } } ] })", "devices[0].flash.size" },
+        { R"({ "devices": [ {}, { "faults": { "stuckbusy": true } } ] })", "devices[1].faults.stuckbusy" },
+        { R"({ "devices": [ { "faults": { "failReports": [ { "direction": "up" } ] } } ] })", "devices[0].faults.failReports[0].direction" },
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<EmulatedDeviceConfig> devices;
+        std::string error;
+        EXPECT_FALSE(parseEmulatorScenario(c.json, devices, error)) << c.json;
+        EXPECT_NE(error.find(c.where), std::string::npos) << error;
+        EXPECT_TRUE(devices.empty());
+    }
+}
