@@ -5,6 +5,7 @@
 #include "hid/HidBackend.h"
 
 #include "FirmwareImage.h"
+#include "FirmwareVersion.h"
 #include "Log.h"
 #include "StringResources.h"
 
@@ -15,8 +16,17 @@ CTovrakDevice::CTovrakDevice(const std::string& path) : m_devicePath(path)
 {
     const int failedStep = Open();
     if (failedStep != 0)
+    {
         KS_LOG_ERROR("CTovrakDevice::CTovrakDevice",
                      getTranslatedString(StringId::FailedToOpenDevice).toStdString() << failedStep);
+        return;
+    }
+    KS_LOG_DEBUG("CTovrakDevice::CTovrakDevice",
+                 "opened " << m_devicePath << ": serial No. " << m_deviceInfo.serialNumber() << ", product code "
+                           << m_deviceInfo.productCode() << ", revision " << char(m_deviceInfo.hardwareRevision())
+                           << ", variant " << int(m_deviceInfo.productVariant()) << ", running firmware "
+                           << readPackedVersion(m_deviceInfo.runningFirmwareVersion()).toString()
+                           << ", running compatibility code " << m_runningCompatibilityCode);
 }
 
 CTovrakDevice::~CTovrakDevice() = default; // the handle closes itself

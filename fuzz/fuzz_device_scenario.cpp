@@ -1,0 +1,13 @@
+// Feeds arbitrary text to the emulator's scenario reader.
+#include "emulator/EmulatorScenario.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<EmulatedDeviceConfig> devices;
+    std::string error;
+    parseEmulatorScenario(juce::String::fromUTF8(reinterpret_cast<const char*>(data), static_cast<int>(size)), devices, error);
+    return 0;
+}
