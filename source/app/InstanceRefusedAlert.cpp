@@ -1,14 +1,14 @@
 #include "InstanceRefusedAlert.h"
 
+#include "KSAlertWindow.h"
 #include "StringResources.h"
-
-#include <juce_gui_basics/juce_gui_basics.h>
 
 void showInstanceRefusedAlert(int checkResult)
 {
-    // Stand-in until the program's own alert window exists.
-    juce::AlertWindow::showMessageBox(juce::MessageBoxIconType::WarningIcon,
-                                      getTranslatedString(StringId::ApplicationName),
-                                      getTranslatedString(StringId::InstanceName + checkResult),
-                                      getTranslatedString(StringId::Ok));
+    // 43 + result: 1 "Another Tovrak Utility is already running.", 2 "Permission denied.",
+    // 3 "Unknown error.". Any other result has no text of its own and shows "Unknown error.".
+    const int messageId = (checkResult >= 1 && checkResult <= 3) ? StringId::InstanceName + checkResult
+                                                                 : StringId::UnknownError;
+    KSAlertWindow alert(nullptr, getTranslatedString(messageId), getTranslatedString(StringId::Ok), {});
+    alert.runModalLoop();
 }
