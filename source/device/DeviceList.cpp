@@ -97,6 +97,8 @@ bool CTovrakDevice::AddAllDevicesLocked(bool addNew)
 
 bool CTovrakDevice::Refresh()
 {
+    // Dropped devices are destroyed after the list is unlocked (declared before the lock).
+    std::vector<std::shared_ptr<CTovrakDevice>> dropped;
     // One lock for the whole refresh: an idle poll in between could otherwise mark a device
     // whose set-up failed as present before it is dropped, and keep it in the list.
     std::lock_guard<std::mutex> lock(g_devicesMutex);
@@ -114,8 +116,9 @@ bool CTovrakDevice::Refresh()
         }
         KS_LOG_INFO("CTovrakDevice::Refresh",
                     "remove the invalid device " << g_devices[i]->m_deviceInfo.serialNumber() << " from g_devices.");
-        // Destroys the object unless an upgrade worker still holds it; then it goes when the
-        // worker lets go.
+        // The object goes when the refresh ends, or later when an upgrade worker that still
+        // holds it lets go.
+        dropped.push_back(std::move(g_devices[i]));
         g_devices.erase(g_devices.begin() + static_cast<std::ptrdiff_t>(i));
     }
     return true;

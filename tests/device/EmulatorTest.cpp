@@ -3,6 +3,9 @@
 #include "DeviceTestSupport.h"
 
 #include "emulator/EmulatorScenario.h"
+#include "hid/HidBackend.h"
+
+#include <cstdlib>
 
 #include <thread>
 
@@ -256,6 +259,7 @@ TEST(EmulatorScenario, RejectsMistakesAndSaysWhere)
 {
     const struct { const char* json; const char* where; } cases[] = {
         { "not json", "not valid JSON" },
+        { "[]", "scenario must be an object" },
         { R"({ "devices": {} })", "scenario.devices" },
         { R"({ "devics": [] })", "scenario.devics is not a known setting" },
         { R"({ "devices": [ { "productCode": 70000 } ] })", "devices[0].productCode must be" },
@@ -274,4 +278,39 @@ TEST(EmulatorScenario, RejectsMistakesAndSaysWhere)
         EXPECT_NE(error.find(c.where), std::string::npos) << error;
         EXPECT_TRUE(devices.empty());
     }
+}
+
+TEST(BackendChoice, TheEnvironmentVariableSelectsTheEmulator)
+{
+    LogCapture log;
+    ::setenv("TOVRAK_EMULATOR", TOVRAK_SOURCE_DIR "/resources/scenarios/demo.json", 1);
+    setHidBackend(nullptr);
+    const auto* emulator = dynamic_cast<EmulatorBackend*>(currentHidBackend().get());
+    ASSERT_NE(emulator, nullptr);
+    EXPECT_EQ(emulator->devices().size(), 5u);
+
+    // Asked for but unreadable: emulation without devices, never the real hardware.
+    ::setenv("TOVRAK_EMULATOR", "/no/such/scenario.json", 1);
+    setHidBackend(nullptr);
+    emulator = dynamic_cast<EmulatorBackend*>(currentHidBackend().get());
+    ASSERT_NE(emulator, nullptr);
+    EXPECT_TRUE(emulator->devices().empty());
+    EXPECT_TRUE(log.has("ERROR", "HidBackend::choose",
+                        "device emulator: scenario not loaded, no devices: no scenario file /no/such/scenario.json"));
+
+    ::unsetenv("TOVRAK_EMULATOR");
+    setHidBackend(nullptr);
+    EXPECT_EQ(dynamic_cast<EmulatorBackend*>(currentHidBackend().get()), nullptr);
+    setHidBackend(nullptr);
+}
+
+TEST(BackendChoice, ThePlatformBackendCopesWithoutDevices)
+{
+    // This machine may have no HID devices at all: enumeration still works and a path that does
+    // not exist is refused with a reason.
+    const auto backend = createPlatformHidBackend();
+    std::vector<std::string> paths;
+    backend->enumerate(paths);
+    EXPECT_EQ(backend->open("/dev/hidraw-does-not-exist"), nullptr);
+    EXPECT_FALSE(backend->lastOpenError().empty());
 }

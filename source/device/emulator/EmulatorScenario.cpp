@@ -15,7 +15,9 @@ public:
     ObjectReader(const juce::var& object, std::string context, std::string& error)
         : m_object(object), m_context(std::move(context)), m_error(error)
     {
-        if (m_error.empty() && !object.isObject())
+        // isObject() alone is not enough: a var can hold an object pointer that is null or not
+        // a DynamicObject.
+        if (m_error.empty() && object.getDynamicObject() == nullptr)
             fail("", "must be an object");
     }
 
@@ -27,6 +29,8 @@ public:
         if (!ok())
             return;
         auto* object = m_object.getDynamicObject();
+        if (object == nullptr)
+            return;
         for (const auto& property : object->getProperties())
         {
             bool known = false;

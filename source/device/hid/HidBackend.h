@@ -60,8 +60,8 @@ public:
 // otherwise. Never null.
 std::shared_ptr<HidBackend> currentHidBackend();
 
-// Replaces the backend (tests install an emulator directly). Devices opened before keep the
-// handles they have.
+// Replaces the backend (tests install an emulator directly); null makes the next use choose
+// again. Devices opened before keep the handles they have.
 void setHidBackend(std::shared_ptr<HidBackend> backend);
 
 // The platform's real backend (hidapi on Linux and macOS).
