@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceRecords.h"
+#include "FirmwareImage.h"
 
 #include <array>
 #include <atomic>
@@ -72,6 +73,18 @@ public:
     bool ReadFirmwareData(uint32_t address, uint8_t* buffer, size_t length);
     // Starts erasing the range and waits for it to finish.
     bool SetFirmwareErase(uint32_t address, uint32_t count);
+
+    // --- the firmware upgrade ---
+    // Puts one image into the flash: erases the header area and every section's range, checks
+    // that clear sections read back blank, writes the sections and then the header, and reads
+    // everything back. Erase and write are tried up to three times, verification once.
+    // Status (an UpgradeStatus) and progress (percent) are written as it goes, for a poller on
+    // another thread. The header goes to the firmware base address when headerAtBase is set,
+    // 4096 bytes above it otherwise. True with RESULT_VERIFIED; false with RESULT_ERASE_ERROR,
+    // RESULT_WRITE_ERROR or RESULT_VERIFY_ERROR.
+    bool Upgrade(const FirmwareHeader& header,
+                 const std::array<std::vector<uint8_t>, FirmwareHeader::kMaxSections>& sectionData,
+                 std::atomic<int32_t>& status, std::atomic<int32_t>& progress, bool headerAtBase);
 
     // Longest wait for a flash operation: a large erase takes seconds, never this long.
     static constexpr std::chrono::milliseconds kWipTimeLimit { 30000 };

@@ -3,6 +3,21 @@
 #include "FirmwareFileManager.h"
 #include "FirmwareVersion.h"
 #include "StringResources.h"
+#include "TovrakDevice.h"
+
+DeviceFacts factsOf(const CTovrakDevice& device)
+{
+    const DeviceInfo& info = device.deviceInfo();
+    DeviceFacts facts;
+    facts.name = juce::String::fromUTF8(info.deviceName().c_str());
+    facts.serialNumber = juce::String::fromUTF8(info.serialNumber().c_str());
+    facts.hardwareRevision = info.hardwareRevision();
+    facts.productCode = info.productCode();
+    facts.productVariant = info.productVariant();
+    facts.runningVersion = info.runningFirmwareVersion();
+    facts.runningCompatibilityCode = device.runningCompatibilityCode();
+    return facts;
+}
 
 DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& images, bool upgradedThisRun,
                          bool selected, RowOutcome* outcome)

@@ -39,6 +39,11 @@ struct DeviceFacts
     uint16_t runningCompatibilityCode = 0;
 };
 
+class CTovrakDevice;
+
+// The facts of an attached device.
+DeviceFacts factsOf(const CTovrakDevice& device);
+
 // How one row came out, beyond the row itself.
 struct RowOutcome
 {

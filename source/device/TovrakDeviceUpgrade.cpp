@@ -1,0 +1,235 @@
+// The firmware upgrade procedure: erase, blank check of clear sections, write, verify.
+#include "TovrakDevice.h"
+
+#include "Log.h"
+#include "UpgradeStatus.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace
+{
+constexpr int kAttempts = 3;
+constexpr uint32_t kSafeHeaderOffset = 4096;  // header place of a safe upgrade, above the base
+constexpr size_t kMaxHeaderBytes = 256;       // one flash write, one read-back buffer
+constexpr uint32_t kPieceBytes = 256;         // write and read-back piece
+
+// Every byte as lower-case hex without leading zeros, each followed by ",".
+std::string hexDump(const uint8_t* bytes, size_t count)
+{
+    std::ostringstream out;
+    out << std::hex;
+    for (size_t i = 0; i < count; ++i)
+        out << static_cast<unsigned>(bytes[i]) << ',';
+    return out.str();
+}
+
+bool isBlank(const uint8_t* bytes, size_t count)
+{
+    return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
+}
+} // namespace
+
+bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
+                            const std::array<std::vector<uint8_t>, FirmwareHeader::kMaxSections>& sectionData,
+                            std::atomic<int32_t>& status, std::atomic<int32_t>& progress, bool headerAtBase)
+{
+    const std::string device = " device " + m_deviceInfo.serialNumber();
+    const uint16_t headerSize = header.headerSize();
+    const size_t sectionCount = header.sectionCount();
+
+    // An image that cannot be written as one header block, or whose section table does not
+    // match its data, is refused before the device is touched.
+    bool consistent = headerSize >= FirmwareHeader::kFixedSize && headerSize <= kMaxHeaderBytes
+                   && sectionCount <= FirmwareHeader::kMaxSections
+                   && headerSize == FirmwareHeader::kFixedSize + FirmwareSectionEntry::kSize * sectionCount;
+    for (size_t i = 0; consistent && i < sectionCount; ++i)
+        consistent = sectionData[i].size() == header.section(i).length;
+    if (!consistent)
+    {
+        KS_LOG_ERROR("CTovrakDevice::Upgrade", "image refused: headerSize " << headerSize << " with " << sectionCount
+                                                << " sections cannot be written as one header block of at most "
+                                                << kMaxHeaderBytes << " bytes, or a section's data does not match its table entry"
+                                                << device);
+        status = RESULT_WRITE_ERROR;
+        return false;
+    }
+
+    std::vector<FirmwareSectionEntry> sections;
+    for (size_t i = 0; i < sectionCount; ++i)
+        sections.push_back(header.section(i));
+
+    const uint32_t headerAddress = m_flashInfo.firmwareBaseAddress() + (headerAtBase ? 0u : kSafeHeaderOffset);
+    uint64_t total = headerSize;
+    for (const auto& entry : sections)
+        if (entry.kind() != FirmwareSectionEntry::Kind::Skipped)
+            total += entry.length;
+    auto report = [&](uint64_t done) { progress = static_cast<int32_t>(done * 100 / total); };
+
+    const uint32_t eraseUnit = std::max<uint32_t>(m_flashInfo.eraseUnitSize(), 1);
+    std::array<uint8_t, kPieceBytes> buffer {};
+
+    KS_LOG_INFO("CTovrakDevice::Upgrade", "total retry count = " << kAttempts << device);
+
+    bool written = false;
+    uint64_t writtenBytes = 0;
+    for (int attempt = 1; attempt <= kAttempts && !written; ++attempt)
+    {
+        status = RESULT_ERASING;
+        KS_LOG_INFO("CTovrakDevice::Upgrade", "now retry count = " << attempt);
+        KS_LOG_INFO("CTovrakDevice::Upgrade", "begin erase firmware data. " << device);
+
+        if (!SetFirmwareErase(headerAddress, headerSize))
+        {
+            KS_LOG_ERROR("CTovrakDevice::Upgrade", "erase firmware data [header] failed." << device);
+            status = RESULT_ERASE_ERROR;
+            continue;
+        }
+        KS_LOG_INFO("CTovrakDevice::Upgrade", "erase firmware data [header] finished." << device);
+        uint64_t done = headerSize;
+        report(done);
+
+        bool eraseFailed = false;
+        for (size_t i = 0; i < sections.size() && !eraseFailed; ++i)
+        {
+            const auto& entry = sections[i];
+            if (entry.kind() == FirmwareSectionEntry::Kind::Skipped)
+                continue;
+
+            for (uint32_t offset = 0; offset < entry.length;)
+            {
+                const uint32_t piece = std::min(entry.length - offset, eraseUnit);
+                if (!SetFirmwareErase(entry.flashAddress + offset, piece))
+                {
+                    KS_LOG_ERROR("CTovrakDevice::Upgrade", "SetFirmwareErase Failed -- section." << device);
+                    status = RESULT_ERASE_ERROR;
+                    break;
+                }
+                done += piece;
+                report(done);
+                offset += piece;
+            }
+            if (status == RESULT_ERASE_ERROR)
+            {
+                KS_LOG_ERROR("CTovrakDevice::Upgrade", "RESULT_ERASE_ERROR" << device);
+                eraseFailed = true;
+                break;
+            }
+
+            if (entry.kind() == FirmwareSectionEntry::Kind::Clear)
+            {
+                KS_LOG_INFO("CTovrakDevice::Upgrade", "produce CLR section begin.");
+                for (uint32_t offset = 0; offset < entry.length;)
+                {
+                    const uint32_t piece = std::min(entry.length - offset, kPieceBytes);
+                    const bool read = ReadFirmwareData(entry.flashAddress + offset, buffer.data(), piece);
+                    if (!read || !isBlank(buffer.data(), piece))
+                    {
+                        KS_LOG_ERROR("CTovrakDevice::Upgrade", "ReadFirmwareData Failed." << (read ? 1 : 0) << device);
+                        status = RESULT_ERASE_ERROR;
+                        eraseFailed = true;
+                        break;
+                    }
+                    offset += piece;
+                }
+                if (!eraseFailed)
+                    KS_LOG_INFO("CTovrakDevice::Upgrade", "produce CLR section end." << device);
+            }
+        }
+        if (eraseFailed)
+            continue;
+
+        KS_LOG_INFO("CTovrakDevice::Upgrade", "erase firmware data end." << device);
+        KS_LOG_INFO("CTovrakDevice::Upgrade", "write firmware data begin." << device);
+        status = RESULT_WRITING;
+        progress = 0;
+        writtenBytes = 0;
+
+        bool writeFailed = false;
+        for (size_t i = 0; i < sections.size() && !writeFailed; ++i)
+        {
+            const auto& entry = sections[i];
+            if (entry.kind() != FirmwareSectionEntry::Kind::Ordinary)
+                continue;
+            for (uint32_t offset = 0; offset < entry.length;)
+            {
+                const uint32_t piece = std::min(entry.length - offset, kPieceBytes);
+                if (!WriteFirmwareData(entry.flashAddress + offset, sectionData[i].data() + offset, static_cast<uint16_t>(piece)))
+                {
+                    KS_LOG_ERROR("CTovrakDevice::Upgrade", "WriteFirmwareData -- section" << device);
+                    status = RESULT_WRITE_ERROR;
+                    writeFailed = true;
+                    break;
+                }
+                writtenBytes += piece;
+                report(writtenBytes);
+                offset += piece;
+            }
+        }
+        if (writeFailed)
+            continue;
+
+        // The header goes last: a device whose upgrade stops early never carries a valid header
+        // over sections that do not match it.
+        if (!WriteFirmwareData(headerAddress, header.data(), headerSize))
+        {
+            KS_LOG_ERROR("CTovrakDevice::Upgrade", "write -- WriteFirmwareData -- header" << device);
+            status = RESULT_WRITE_ERROR;
+            continue;
+        }
+        written = true;
+    }
+    if (!written)
+        return false;
+
+    report(writtenBytes + headerSize);
+    KS_LOG_INFO("CTovrakDevice::Upgrade", "write firmware data end." << device);
+    KS_LOG_INFO("CTovrakDevice::Upgrade", "verify firmware data begin." << device);
+    status = RESULT_VERIFYING;
+
+    buffer.fill(0);
+    const bool headerRead = ReadFirmwareData(headerAddress, buffer.data(), headerSize);
+    if (!headerRead)
+        KS_LOG_ERROR("CTovrakDevice::Upgrade", "ReadFirmwareData failed." << device);
+    const bool headerEqual = std::memcmp(buffer.data(), header.data(), headerSize) == 0;
+    if (!headerEqual)
+    {
+        KS_LOG_ERROR("CTovrakDevice::Upgrade", "memory compare failed(not equal)." << device);
+        KS_LOG_ERROR("CTovrakDevice::Upgrade", "by read data is :" << hexDump(buffer.data(), headerSize));
+        KS_LOG_ERROR("CTovrakDevice::Upgrade", "pHeader data is :" << hexDump(header.data(), headerSize));
+    }
+    // A read that failed proves nothing, even when the zeroed buffer happens to match.
+    if (!headerRead || !headerEqual)
+    {
+        status = RESULT_VERIFY_ERROR;
+        return false;
+    }
+
+    uint64_t done = headerSize;
+    report(done);
+    for (size_t i = 0; i < sections.size(); ++i)
+    {
+        const auto& entry = sections[i];
+        if (entry.kind() != FirmwareSectionEntry::Kind::Ordinary)
+            continue;
+        for (uint32_t offset = 0; offset < entry.length;)
+        {
+            const uint32_t piece = std::min(entry.length - offset, kPieceBytes);
+            const bool read = ReadFirmwareData(entry.flashAddress + offset, buffer.data(), piece);
+            if (!read || std::memcmp(buffer.data(), sectionData[i].data() + offset, piece) != 0)
+            {
+                KS_LOG_ERROR("CTovrakDevice::Upgrade", "verify -- ReadFirmwareData -- section" << (read ? 1 : 0) << device);
+                status = RESULT_VERIFY_ERROR;
+                return false;
+            }
+            done += piece;
+            report(done);
+            offset += piece;
+        }
+    }
+
+    status = RESULT_VERIFIED;
+    KS_LOG_INFO("CTovrakDevice::Upgrade", "verify firmware data end. " << device);
+    return true;
+}
