@@ -1,4 +1,4 @@
-// Feeds arbitrary text to the emulator's scenario reader.
+// Feeds arbitrary bytes to the emulator's scenario reader.
 #include "emulator/EmulatorScenario.h"
 
 #include <cstddef>
@@ -8,6 +8,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<EmulatedDeviceConfig> devices;
     std::string error;
-    parseEmulatorScenario(juce::String::fromUTF8(reinterpret_cast<const char*>(data), static_cast<int>(size)), devices, error);
+    parseEmulatorScenario(std::string(reinterpret_cast<const char*>(data), size), devices, error);
     return 0;
 }

@@ -260,6 +260,8 @@ TEST(EmulatorScenario, RejectsMistakesAndSaysWhere)
     const struct { const char* json; const char* where; } cases[] = {
         { "not json", "not valid JSON" },
         { "[]", "scenario must be an object" },
+        { "{ \"devices\": [ { \"name\": \"\xC3\" } ] }", "not valid UTF-8" },
+        { R"({ "devices": [ { "variant": 1234567890123456789012 } ] })", "more than 18 digits" },
         { R"({ "devices": {} })", "scenario.devices" },
         { R"({ "devics": [] })", "scenario.devics is not a known setting" },
         { R"({ "devices": [ { "productCode": 70000 } ] })", "devices[0].productCode must be" },

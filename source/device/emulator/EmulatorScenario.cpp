@@ -321,14 +321,55 @@ bool readDevice(const juce::var& object, int index, EmulatedDeviceConfig& out, s
         readFaults(in.get("faults"), context + ".faults", out, error);
     return error.empty();
 }
+// JUCE's JSON reader overflows a signed integer on number literals of more than 18 digits, so
+// such literals are refused before it sees them. Digits inside strings are left alone. Works on
+// the bytes: quotes, backslashes and digits never occur inside a multi-byte UTF-8 sequence.
+bool hasOverlongNumber(const std::string& text)
+{
+    bool inString = false;
+    bool escaped = false;
+    int digits = 0;
+    for (const char c : text)
+    {
+        if (inString)
+        {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"')
+            inString = true;
+        digits = (c >= '0' && c <= '9') ? digits + 1 : 0;
+        if (digits > 18)
+            return true;
+    }
+    return false;
+}
 } // namespace
 
-bool parseEmulatorScenario(const juce::String& text, std::vector<EmulatedDeviceConfig>& devices, std::string& error)
+bool parseEmulatorScenario(const std::string& text, std::vector<EmulatedDeviceConfig>& devices, std::string& error)
 {
     devices.clear();
     error.clear();
+    // The JSON reader walks the text character by character and would run past the end of a
+    // broken multi-byte sequence: only valid UTF-8 without NUL bytes goes in.
+    if (text.find('\0') != std::string::npos
+        || !juce::CharPointer_UTF8::isValidString(text.data(), static_cast<int>(text.size())))
+    {
+        error = "not valid UTF-8 text";
+        return false;
+    }
+    if (hasOverlongNumber(text))
+    {
+        error = "a number of more than 18 digits";
+        return false;
+    }
     juce::var root;
-    const juce::Result parsed = juce::JSON::parse(text, root);
+    const juce::Result parsed = juce::JSON::parse(juce::String::fromUTF8(text.data(), static_cast<int>(text.size())), root);
     if (parsed.failed())
     {
         error = "not valid JSON: " + parsed.getErrorMessage().toStdString();
@@ -370,7 +411,18 @@ bool loadEmulatorScenario(const juce::File& file, EmulatorBackend& backend, std:
         return false;
     }
     std::vector<EmulatedDeviceConfig> devices;
-    if (!parseEmulatorScenario(file.loadFileAsString(), devices, error))
+    juce::MemoryBlock bytes;
+    if (!file.loadFileAsData(bytes))
+    {
+        error = "cannot read " + file.getFullPathName().toStdString();
+        return false;
+    }
+    std::string text;
+    if (bytes.getSize() > 0)
+        text.assign(static_cast<const char*>(bytes.getData()), bytes.getSize());
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3); // byte-order mark
+    if (!parseEmulatorScenario(text, devices, error))
         return false;
     for (auto& config : devices)
         backend.add(std::move(config));

@@ -35,8 +35,8 @@ class EmulatorBackend;
 // Numbers may be written as JSON numbers or as decimal or "0x" hexadecimal strings. Every value
 // is range-checked; an unknown key is an error, so that a typo does not go unnoticed.
 
-// Parses scenario text. False with a description of the first problem.
-bool parseEmulatorScenario(const juce::String& text, std::vector<EmulatedDeviceConfig>& devices, std::string& error);
+// Parses scenario text (UTF-8). False with a description of the first problem.
+bool parseEmulatorScenario(const std::string& text, std::vector<EmulatedDeviceConfig>& devices, std::string& error);
 
 // Reads a scenario file and adds its devices to the backend; nothing is added on failure.
 bool loadEmulatorScenario(const juce::File& file, EmulatorBackend& backend, std::string& error);
