@@ -41,17 +41,20 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
 
     // An image that cannot be written as one header block, or whose section table does not
     // match its data, is refused before the device is touched.
-    bool consistent = headerSize >= FirmwareHeader::kFixedSize && headerSize <= kMaxHeaderBytes
-                   && sectionCount <= FirmwareHeader::kMaxSections
-                   && headerSize == FirmwareHeader::kFixedSize + FirmwareSectionEntry::kSize * sectionCount;
-    for (size_t i = 0; consistent && i < sectionCount; ++i)
-        consistent = sectionData[i].size() == header.section(i).length;
-    if (!consistent)
+    std::string refusal;
+    if (headerSize > kMaxHeaderBytes)
+        refusal = "headerSize " + std::to_string(headerSize) + " exceeds the " + std::to_string(kMaxHeaderBytes)
+                + " bytes that one header write and read-back can hold";
+    else if (sectionCount > FirmwareHeader::kMaxSections
+             || headerSize != FirmwareHeader::kFixedSize + FirmwareSectionEntry::kSize * sectionCount)
+        refusal = "headerSize " + std::to_string(headerSize) + " does not fit " + std::to_string(sectionCount) + " sections";
+    for (size_t i = 0; refusal.empty() && i < sectionCount; ++i)
+        if (sectionData[i].size() != header.section(i).length)
+            refusal = "section " + std::to_string(i) + " holds " + std::to_string(sectionData[i].size())
+                    + " bytes, its table entry says " + std::to_string(header.section(i).length);
+    if (!refusal.empty())
     {
-        KS_LOG_ERROR("CTovrakDevice::Upgrade", "image refused: headerSize " << headerSize << " with " << sectionCount
-                                                << " sections cannot be written as one header block of at most "
-                                                << kMaxHeaderBytes << " bytes, or a section's data does not match its table entry"
-                                                << device);
+        KS_LOG_ERROR("CTovrakDevice::Upgrade", "image refused, the device is not touched: " << refusal << device);
         status = RESULT_WRITE_ERROR;
         return false;
     }
@@ -65,8 +68,12 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     for (const auto& entry : sections)
         if (entry.kind() != FirmwareSectionEntry::Kind::Skipped)
             total += entry.length;
+    // Progress is floor(done x 100 / total). Counted in 64 bits so that done x 100 cannot wrap for
+    // images beyond 42 MB; below that it equals the 32-bit result.
     auto report = [&](uint64_t done) { progress = static_cast<int32_t>(done * 100 / total); };
 
+    // A device that reports an erase unit of 0 would make the piece loop endless: erase byte by
+    // byte instead, which no device limit can refuse.
     const uint32_t eraseUnit = std::max<uint32_t>(m_flashInfo.eraseUnitSize(), 1);
     std::array<uint8_t, kPieceBytes> buffer {};
 
@@ -104,16 +111,16 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
                 {
                     KS_LOG_ERROR("CTovrakDevice::Upgrade", "SetFirmwareErase Failed -- section." << device);
                     status = RESULT_ERASE_ERROR;
+                    eraseFailed = true;
                     break;
                 }
                 done += piece;
                 report(done);
                 offset += piece;
             }
-            if (status == RESULT_ERASE_ERROR)
+            if (eraseFailed)
             {
                 KS_LOG_ERROR("CTovrakDevice::Upgrade", "RESULT_ERASE_ERROR" << device);
-                eraseFailed = true;
                 break;
             }
 

@@ -5,6 +5,28 @@
 #include "Log.h"
 #include "TovrakDevice.h"
 
+namespace
+{
+// Whether the image is newer than the running firmware; build numbers take no part.
+bool isNewerThanRunning(const FirmwareImage& image, const DeviceInfo& info)
+{
+    const uint32_t version = image.header.firmwareVersion();
+    uint32_t imageMajor = version >> 16;     // bits 16-31, as one 16-bit number
+    uint32_t imageMinor = version & 0xffff;  // bits 0-15
+    // Devices whose images carry the packed version (major in bits 24-31, minor in 16-23)
+    // are compared in that reading: bits 16-31 of a packed version always exceed the running
+    // major, so the plain rule would take every such image, even an older one, as newer.
+    if (usesPackedVersion(info.productCode()))
+    {
+        const FirmwareVersion packed = readPackedVersion(version);
+        imageMajor = packed.major;
+        imageMinor = packed.minor;
+    }
+    return imageMajor > info.runningMajorVersion()
+        || (imageMajor == info.runningMajorVersion() && imageMinor > info.runningMinorVersion());
+}
+} // namespace
+
 CUpgradeThread::CUpgradeThread(const DeviceRow& row, bool force)
     : juce::Thread(juce::String()), m_bForce(force), m_deviceRow(row)
 {
@@ -50,24 +72,17 @@ void CUpgradeThread::run()
         return;
     }
 
-    if (!m_bForce)
+    if (!m_bForce && !isNewerThanRunning(*image, info))
     {
-        // Only major and minor take part: the image's bits 16-31 against the running major,
-        // then bits 0-15 against the running minor.
-        const uint32_t version = image->header.firmwareVersion();
-        const uint16_t imageHigh = static_cast<uint16_t>(version >> 16);
-        const uint16_t imageLow = static_cast<uint16_t>(version & 0xffff);
-        const bool newer = imageHigh > info.runningMajorVersion() || (imageHigh == info.runningMajorVersion() && imageLow > info.runningMinorVersion());
-        if (!newer)
-        {
-            m_nStatus = RESULT_CAN_DOWNGRADE;
-            m_bRunning = false;
-            return;
-        }
+        m_nStatus = RESULT_CAN_DOWNGRADE;
+        m_bRunning = false;
+        return;
     }
 
     const bool safe = isSafeUpgrade(image->header.compatibilityCode(), m_pDevice->runningCompatibilityCode());
     const bool result = m_pDevice->Upgrade(image->header, image->sections, m_nStatus, m_nProgress, !safe);
+    // The outcome is set before running clears: a poller that sees the worker stopped also
+    // sees whether it failed.
     m_bFailed = !result;
     m_bRunning = false;
 }
