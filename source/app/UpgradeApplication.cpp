@@ -2,11 +2,11 @@
 
 #include "Fonts.h"
 #include "InstanceRefusedAlert.h"
-#include "PlaceholderWindow.h"
+#include "MainWindow.h"
+#include "Platform.h"
 #include "Log.h"
 #include "StringResources.h"
 #include "TranslationHelper.h"
-
 
 UpgradeApplication::~UpgradeApplication()
 {
@@ -49,8 +49,13 @@ bool UpgradeApplication::initialiseApp()
 
 void UpgradeApplication::initialise(const juce::String&)
 {
-    mainWindow.reset();
-    mainWindow = std::make_unique<PlaceholderWindow>(getApplicationName());
+    const float scale = platform::getScaleForWindowSize(MainWindow::kWidth, MainWindow::kHeight);
+    auto& desktop = juce::Desktop::getInstance();
+    if (scale != 0.0f && desktop.getGlobalScaleFactor() != scale)
+        desktop.setGlobalScaleFactor(scale);
+
+    auto window = std::make_unique<MainWindow>(getApplicationName());
+    mainWindow = std::move(window); // a previous window, if any, goes now
 }
 
 void UpgradeApplication::shutdown()

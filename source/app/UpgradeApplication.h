@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MainWindow.h"
 #include "SingleInstanceGuard.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -23,12 +24,12 @@ public:
     void memoryWarningReceived() override {}
     bool initialiseApp() override;
 
-    juce::Component* getMainWindow() const noexcept { return mainWindow.get(); }
+    MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
 private:
     void releaseInstanceGuard();
 
-    std::unique_ptr<juce::DocumentWindow> mainWindow;
+    std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<SingleInstanceGuard> instanceGuard;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(UpgradeApplication)

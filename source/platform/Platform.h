@@ -52,4 +52,18 @@ void showMessageBox(const std::string& title, const std::string& text);
 using MessageBoxHandler = std::function<void(const std::string& title, const std::string& text)>;
 void setMessageBoxHandler(MessageBoxHandler handler);
 
+// ---- Display scale -----------------------------------------------------------------------------
+// The global scale factor at which a window of the given design size fits the primary display.
+// Windows: the primary display's effective DPI / 96, reduced when the display's logical
+// full-screen area is smaller than the window (scaleToFitDisplay). Where no per-monitor DPI query
+// exists (Linux, macOS, Windows before 8.1) it is 1.0 and the framework's own scaling applies.
+float getScaleForWindowSize(int width, int height);
+
+// The arithmetic of the rule: screen size in physical pixels and the DPI scale (DPI / 96).
+// The logical area is the physical size divided by dpiScale, each cut to a whole number. A window
+// that fits gets dpiScale; otherwise dpiScale times the smaller of the two fit ratios (logical
+// size / window size), so that the window fits in both directions. A dpiScale of 0 or less
+// gives 1.0.
+float scaleToFitDisplay(int width, int height, int screenWidth, int screenHeight, float dpiScale);
+
 } // namespace platform

@@ -116,4 +116,10 @@ void showMessageBox(const std::string& title, const std::string& text)
                                            juce::String::fromUTF8(text.c_str()));
 }
 
+float getScaleForWindowSize(int, int)
+{
+    // No per-monitor DPI query here: the framework's own scaling applies.
+    return 1.0f;
+}
+
 } // namespace platform

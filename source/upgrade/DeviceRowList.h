@@ -1,0 +1,39 @@
+#pragma once
+
+#include "DeviceRow.h"
+
+#include <juce_core/juce_core.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class FirmwareFileManager;
+
+// The table never shows more rows than this; devices beyond it get none.
+constexpr size_t kMaxDeviceRows = 64;
+
+// The rows of one refill, with the counts the summary line shows.
+struct DeviceRowList
+{
+    std::vector<DeviceRow> rows;
+    int32_t upgradableCount = 0;   // rows whose image is newer
+    int32_t downgradableCount = 0; // rows whose image is not newer (including "Already upgraded")
+    // Rows of devices newer than this program knows (product code above the newest known one)
+    // for which an image was found: the caller warns the user once for each.
+    int newerThanKnownCount = 0;
+};
+
+// Tells whether a serial number is in some list (upgraded since start, remembered selection).
+using SerialTest = std::function<bool(const juce::String& serialNumber)>;
+
+// Builds one row per device, in order, for at most the first kMaxDeviceRows devices.
+DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const FirmwareFileManager& images,
+                              const SerialTest& upgradedThisRun, const SerialTest& remembered);
+
+// The facts of the first `maxCount` devices of g_devices, in list order, read under its lock.
+std::vector<DeviceFacts> listedDeviceFacts(size_t maxCount = kMaxDeviceRows);
+
+// The serial numbers of every device in g_devices.
+std::vector<juce::String> listedSerialNumbers();
