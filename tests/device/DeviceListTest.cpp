@@ -320,5 +320,4 @@ TEST_F(IdleMonitoring, PollsRefreshesHotPlugAndAWorkerRunTogether)
     std::sort(serials.begin(), serials.end());
     EXPECT_EQ(serials, (std::vector<std::string> { "T0", "T1", "T2", "T3" }));
     EXPECT_GT(refreshes, 10u);
-    EXPECT_GT(callback.calls(), 0u);
 }
