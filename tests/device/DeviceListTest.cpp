@@ -45,6 +45,13 @@ private:
     std::vector<uint64_t> m_enumerationAtCall;
 };
 
+// Stops the idle thread when it goes out of scope: declared after the callbacks, it ends the
+// monitoring before they are destroyed.
+struct StopMonitoringAtEnd
+{
+    ~StopMonitoringAtEnd() { CTovrakDevice::Uninit(); }
+};
+
 void waitForEnumerations(const EmulatorBackend& bus, uint64_t count)
 {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -172,6 +179,7 @@ TEST_F(IdleMonitoring, PlugAndUnplugAreReportedByTheNextPoll)
 {
     const auto a = addDevice("A");
     RecordingCallback callback(*m_bus);
+    StopMonitoringAtEnd stopMonitoring;
     ASSERT_TRUE(CTovrakDevice::Init(&callback));
     EXPECT_EQ(listedSerials(), std::vector<std::string> { "A" });
     waitForEnumerations(*m_bus, m_bus->enumerationCount() + 2);
@@ -213,6 +221,7 @@ TEST_F(IdleMonitoring, SwapBetweenTwoPollsIsReportedAndRepeatedUntilRefreshed)
     const auto a = addDevice("A");
     const auto b = addDevice("B", 100, {}, false);
     RecordingCallback callback(*m_bus);
+    StopMonitoringAtEnd stopMonitoring;
     ASSERT_TRUE(CTovrakDevice::Init(&callback));
     m_bus->swap(a->path(), b);
     const uint64_t swapped = m_bus->enumerationCount();
@@ -227,6 +236,7 @@ TEST_F(IdleMonitoring, ForeignDevicesNeverTriggerTheCallback)
 {
     addDevice("A");
     RecordingCallback callback(*m_bus);
+    StopMonitoringAtEnd stopMonitoring;
     ASSERT_TRUE(CTovrakDevice::Init(&callback));
     m_bus->add(makeForeignDeviceConfig(0x046D, 0xC31C));
     addDevice("WRONGPID", 100, [](auto& c) { c.productId = 0x000A; });
@@ -239,6 +249,7 @@ TEST_F(IdleMonitoring, InitTwiceKeepsOneThreadAndTakesTheNewCallback)
 {
     RecordingCallback first(*m_bus);
     RecordingCallback second(*m_bus);
+    StopMonitoringAtEnd stopMonitoring;
     ASSERT_TRUE(CTovrakDevice::Init(&first));
     ASSERT_TRUE(CTovrakDevice::Init(&second));
     EXPECT_TRUE(CTovrakDevice::IsMonitoring());
@@ -271,6 +282,7 @@ TEST_F(IdleMonitoring, PollsRefreshesHotPlugAndAWorkerRunTogether)
     for (int i = 0; i < 4; ++i)
         devices.push_back(addDevice("T" + std::to_string(i)));
     RecordingCallback callback(*m_bus);
+    StopMonitoringAtEnd stopMonitoring;
     ASSERT_TRUE(CTovrakDevice::Init(&callback));
 
     std::atomic<bool> stop { false };
