@@ -1,0 +1,239 @@
+// Upgrades run from the main component and the device table with real workers on emulated
+// devices: the phases and the verified end, the relaunch of a failing worker, a device lost in
+// the middle, and the selection that is left afterwards.
+#include "GuiTestSupport.h"
+
+#include "KSAlertWindow.h"
+#include "KSButton.h"
+#include "KSLabel.h"
+#include "KSTableListBox.h"
+#include "KSTextButton.h"
+#include "MainComponent.h"
+#include "UpgradeThread.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+using namespace gui_testing;
+using device_testing::LogCapture;
+
+namespace
+{
+const juce::Colour kRed(0xfff94340);
+const juce::Colour kGreen(0xff16af5d);
+
+constexpr uint32_t packed(uint32_t major, uint32_t minor, uint32_t build)
+{
+    return (major << 24) | (minor << 16) | build;
+}
+
+void slow(EmulatedDeviceConfig& config)
+{
+    config.latency = std::chrono::milliseconds(3);
+}
+
+class UpgradeRun : public ProgramTest
+{
+protected:
+    // The upgrading state has ended and the refill that ends it has run.
+    bool settled() { return !table().IsUpgrading() && !table().isTimerRunning(); }
+
+    void clickRow(int row)
+    {
+        auto* cell = dynamic_cast<KSTableListBox::DeviceComponent*>(
+            table().GetTable().getCellComponent(KSTableListBox::DeviceNameColumn, row));
+        ASSERT_NE(cell, nullptr);
+        cell->GetButton().triggerClick();
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+    }
+
+    const CUpgradeThread* workerFor(const juce::String& serial)
+    {
+        const auto& supervisor = table().GetSupervisor();
+        for (size_t i = 0; i < supervisor.WorkerCount(); ++i)
+            if (supervisor.Worker(i).m_deviceRow.serialNumber == serial)
+                return &supervisor.Worker(i);
+        return nullptr;
+    }
+};
+} // namespace
+
+TEST_F(UpgradeRun, ConfirmedUpgradeShowsPhasesThenReplugThenTheSuccessBadge)
+{
+    plug("T207000001", 100, packed(1, 2, 0), slow);
+    firmwareFile(100, 1, 3, 1);
+    auto& main = makeMainComponent();
+    LogCapture log;
+
+    main.GetSelectAllButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return main.GetUpdateButton().isEnabled(); }));
+
+    // "Update" asks first; the alert is answered with its first button ("OK").
+    juce::String question;
+    juce::Timer::callAfterDelay(300, [&question] {
+        if (auto* alert = dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()))
+        {
+            question = alert->getMessage();
+            alert->exitModalState(0);
+        }
+    });
+    main.GetUpdateButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return table().IsUpgrading(); }));
+    EXPECT_TRUE(question.startsWith(" Please ensure that all other applications have been closed."));
+    ASSERT_TRUE(pumpUntil([&] { return !main.GetUpdateButton().isEnabled(); }));
+    EXPECT_FALSE(main.GetSelectAllButton().isEnabled());
+    EXPECT_FALSE(main.GetExitButton().isEnabled());
+
+    // Every poll shows the phase with its percent and the bar, until the verified end.
+    std::set<std::string> phases;
+    bool barSeen = false;
+    const std::regex phaseText("(Erasing|Writing|Verifying) \\.\\.\\.   ([0-9]+)%");
+    ASSERT_TRUE(pumpUntil([&] {
+        const auto v = view(0);
+        std::smatch m;
+        const std::string text = v.statusText.toStdString();
+        if (std::regex_match(text, m, phaseText))
+        {
+            phases.insert(m[1]);
+            barSeen = barSeen || (v.progressVisible && std::abs(v.progress * 100.0 - std::stoi(m[2])) < 0.5);
+            EXPECT_EQ(v.buttonMode, KSButton::busyMode);
+            EXPECT_FALSE(v.buttonEnabled);
+        }
+        return v.statusText == "Unplug and replug required";
+    }));
+    EXPECT_FALSE(phases.empty()) << "at least one poll fell into the procedure";
+    EXPECT_TRUE(barSeen);
+    EXPECT_EQ(view(0).statusColour, kGreen);
+    EXPECT_FALSE(view(0).progressVisible);
+
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }));
+    ASSERT_TRUE(pumpUntil([&] { return main.GetExitButton().isEnabled(); }));
+    const auto after = view(0);
+    EXPECT_EQ(after.buttonMode, KSButton::successMode);
+    EXPECT_FALSE(after.buttonEnabled);
+    EXPECT_FALSE(main.GetUpdateButton().isEnabled());
+    EXPECT_FALSE(main.GetSelectAllButton().isEnabled()) << "the only row was upgraded";
+    EXPECT_TRUE(table().IsUpgradedSerial("T207000001"));
+    EXPECT_FALSE(table().GetRows()[0].selected);
+    EXPECT_EQ(log.count("INFOR", "KSTableListBox::StartUpgradeSelectedDevices", "start upgrade thread for T207000001"), 1u);
+    bool verified = false;
+    for (const auto& line : log.lines())
+        verified = verified || line.find("verify firmware data end.") != std::string::npos;
+    EXPECT_TRUE(verified);
+}
+
+TEST_F(UpgradeRun, CancellingTheConfirmationStartsNothing)
+{
+    plug("T207000001", 100, packed(1, 2, 0));
+    firmwareFile(100, 1, 3, 1);
+    auto& main = makeMainComponent();
+    main.GetSelectAllButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return main.GetUpdateButton().isEnabled(); }));
+    juce::Timer::callAfterDelay(300, [] {
+        if (auto* alert = dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()))
+            alert->exitModalState(1);
+    });
+    main.GetUpdateButton().triggerClick();
+    pumpUntil([] { return juce::Component::getNumCurrentlyModalComponents() > 0; }, 2000);
+    ASSERT_TRUE(pumpUntil([] { return juce::Component::getNumCurrentlyModalComponents() == 0; }));
+    pumpUntil([] { return false; }, 100);
+    EXPECT_FALSE(table().IsUpgrading());
+    EXPECT_EQ(table().GetSupervisor().WorkerCount(), 0u);
+    EXPECT_TRUE(table().GetRows()[0].selected) << "the selection stays";
+}
+
+TEST_F(UpgradeRun, AWorkerFailingThreeTimesStopsAtRestartTwoAndAsksForARetry)
+{
+    auto device = plug("T207000001", 100, packed(1, 2, 0));
+    firmwareFile(100, 1, 3, 1);
+    auto& main = makeMainComponent();
+    // Every erase command fails.
+    device->configure([](EmulatedDeviceConfig& c) { c.failReports.push_back({ 0xF1, ReportDirection::Output, 1, 0 }); });
+    LogCapture log;
+
+    table().SelectAll(true);
+    table().StartUpgradeSelectedDevices();
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }));
+    const CUpgradeThread* worker = workerFor("T207000001");
+    ASSERT_NE(worker, nullptr);
+    EXPECT_EQ(worker->m_nRestartCount.load(), 2);
+    EXPECT_TRUE(worker->m_bFailed);
+    EXPECT_EQ(worker->m_nStatus.load(), RESULT_ERASE_ERROR);
+    EXPECT_EQ(table().GetSupervisor().WorkerCount(), 1u);
+    EXPECT_EQ(log.count("INFOR", "KSTableListBox::StartUpgradeSelectedDevices", "start upgrade thread for T207000001"), 1u)
+        << "relaunches are the poll's, not new starts";
+
+    // No fourth attempt.
+    pumpUntil([] { return false; }, 1200);
+    EXPECT_EQ(workerFor("T207000001")->m_nRestartCount.load(), 2);
+    EXPECT_FALSE(table().IsUpgrading());
+
+    ASSERT_TRUE(pumpUntil([&] { return main.GetUpdateButton().isEnabled() || main.GetSelectAllButton().isEnabled(); }));
+    const auto v = view(0);
+    EXPECT_EQ(v.statusText, "Failed to upgrade, please retry.");
+    EXPECT_EQ(v.statusColour, kRed);
+    EXPECT_TRUE(v.buttonEnabled) << "the row may be chosen again";
+    EXPECT_EQ(table().GetRowThreadState(0), 3);
+    EXPECT_EQ(main.GetSummaryLabel().getText(), "Found 1 device(s), of which 1 can be upgraded and 0 can be downgraded.");
+
+    // A new start begins with a fresh worker at restart count 0.
+    device->configure([](EmulatedDeviceConfig& c) { c.failReports.clear(); });
+    table().SelectAll(true);
+    table().StartUpgradeSelectedDevices();
+    EXPECT_EQ(workerFor("T207000001")->m_nRestartCount.load(), 0);
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }));
+    EXPECT_TRUE(table().IsUpgradedSerial("T207000001"));
+}
+
+TEST_F(UpgradeRun, ADeviceLostMidUpgradeLeavesALockedRowAndSelectAllSkipsIt)
+{
+    plug("T207000001", 100, packed(1, 2, 0), slow);      // DONE: upgraded in this run
+    auto lost = plug("T207000002", 100, packed(1, 2, 0), slow); // vanishes while being written
+    plug("T207000003", 300, packed(1, 0, 0));              // no image
+    plug("T207000004", 100, packed(1, 2, 0));              // newer image, not chosen this time
+    firmwareFile(100, 1, 3, 1);
+    auto& main = makeMainComponent();
+    // Pulled out a little way into its upgrade.
+    const uint64_t vanishAt = lost->totalExchanges() + 60;
+    lost->configure([vanishAt](EmulatedDeviceConfig& c) { c.unplugAfterExchanges = vanishAt; });
+
+    clickRow(0);
+    clickRow(1);
+    table().StartUpgradeSelectedDevices();
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return main.GetExitButton().isEnabled(); }));
+
+    const auto& rows = table().GetRows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].serialNumber, "T207000001");
+    EXPECT_EQ(rows[1].serialNumber, "T207000003");
+    EXPECT_EQ(rows[2].serialNumber, "T207000004");
+    EXPECT_EQ(rows[3].serialNumber, "T207000002");
+    EXPECT_TRUE(rows[3].locked);
+    const auto lostView = view(3);
+    EXPECT_EQ(lostView.statusText, "Failed to upgrade, and the device may lost.");
+    EXPECT_EQ(lostView.statusColour, kRed);
+    EXPECT_EQ(lostView.buttonMode, KSButton::failureMode);
+    EXPECT_FALSE(lostView.buttonEnabled);
+    EXPECT_EQ(workerFor("T207000002")->m_nRestartCount.load(), 2);
+    // The lost row counts only among the devices; the upgraded device still reports its old
+    // version, so it counts as upgradable.
+    EXPECT_EQ(main.GetSummaryLabel().getText(), "Found 4 device(s), of which 2 can be upgraded and 0 can be downgraded.");
+    EXPECT_EQ(view(0).buttonMode, KSButton::successMode);
+
+    // Select All: only the row that may be chosen.
+    main.GetSelectAllButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return main.GetUpdateButton().isEnabled(); }));
+    std::vector<bool> selected;
+    for (const auto& row : table().GetRows())
+        selected.push_back(row.selected);
+    EXPECT_EQ(selected, (std::vector<bool> { false, false, true, false }));
+
+    // The locked row is rebuilt by every refill while its failed worker exists.
+    table().RefreshDeviceRows();
+    ASSERT_EQ(table().GetRows().size(), 4u);
+    EXPECT_TRUE(table().GetRows()[3].locked);
+    EXPECT_TRUE(table().GetRows()[2].selected);
+}
