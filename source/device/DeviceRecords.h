@@ -44,12 +44,18 @@ constexpr size_t MaxWriteBytes = 256; // the data field of a write
 constexpr size_t ReadPieceBytes = 64; // what is taken from one read-back report
 } // namespace FirmwareDataPayload
 
-// Extracts a NUL-terminated text from a fixed field, never reading past the field.
+// Extracts a NUL-terminated text from a fixed field, never reading past the field. Control
+// characters become '?': the text goes into log lines and onto the screen, where a line break
+// or an escape sequence from a device must not forge anything.
 inline std::string fixedFieldText(const uint8_t* field, size_t fieldSize)
 {
     const void* nul = std::memchr(field, 0, fieldSize);
     const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - field) : fieldSize;
-    return std::string(reinterpret_cast<const char*>(field), length);
+    std::string text(reinterpret_cast<const char*>(field), length);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f)
+            c = '?';
+    return text;
 }
 
 // The 224-byte payload of KSCAP_HID_DEVICE_INFO.

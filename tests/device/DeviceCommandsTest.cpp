@@ -93,6 +93,20 @@ TEST_F(DeviceSetUp, TextFieldsWithoutTerminatorStopAtTheirFieldEnd)
     EXPECT_EQ(device.deviceInfo().serialNumber(), std::string(18, 'Z'));
 }
 
+TEST_F(DeviceSetUp, ControlCharactersInTextFieldsCannotForgeLogLines)
+{
+    const auto emulated = addDevice("x", 100, [](auto& c) {
+        const char name[] = "Cam\n2026-01-01 ERROR forged\x1b[2J";
+        std::copy(name, name + sizeof(name), c.deviceInfo.bytes.begin() + DeviceInfo::OffDeviceName);
+        const char serial[] = "SN\r\n1";
+        std::copy(serial, serial + sizeof(serial), c.deviceInfo.bytes.begin() + DeviceInfo::OffSerialNumber);
+    });
+    CTovrakDevice device(emulated->path());
+    ASSERT_TRUE(device.present());
+    EXPECT_EQ(device.deviceInfo().deviceName(), "Cam?2026-01-01 ERROR forged?[2J");
+    EXPECT_EQ(device.deviceInfo().serialNumber(), "SN??1");
+}
+
 class DeviceCommands : public EmulatorTest
 {
 protected:
