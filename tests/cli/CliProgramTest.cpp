@@ -1,0 +1,126 @@
+// The tovrak-cli program as a script runs it: a child process with TOVRAK_EMULATOR naming a
+// scenario, its output, its exit code, its log file, and the guard it shares with the window.
+#include "CliTestSupport.h"
+#include "Platform.h"
+#include "StringResources.h"
+
+#include <gtest/gtest.h>
+
+
+using namespace cli_testing;
+using testing_support::TempFolder;
+
+namespace
+{
+struct ProgramResult
+{
+    int exitCode = -1;
+    std::string output;
+};
+
+// Runs the program in `folder` with the scenario; stdout or stderr only, so that the two can be
+// told apart.
+ProgramResult runProgram(const juce::File& folder, const juce::File& scenario, juce::StringArray args,
+                         int streams = juce::ChildProcess::wantStdOut)
+{
+    setEnvironment("TOVRAK_EMULATOR", scenario.getFullPathName());
+    juce::StringArray command { CLI_PATH };
+    command.addArray(args);
+    command.addArray({ "--folder", folder.getFullPathName() });
+    juce::ChildProcess process;
+    ProgramResult result;
+    if (!process.start(command, streams))
+        return result;
+    result.output = process.readAllProcessOutput().toStdString();
+    if (process.waitForProcessToFinish(120000))
+        result.exitCode = static_cast<int>(process.getExitCode());
+    setEnvironment("TOVRAK_EMULATOR", "");
+    return result;
+}
+
+class CliProgram : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        usePrivateRuntimeFolder();
+        for (const auto& file : juce::File(DEMO_FIRMWARE_DIR).findChildFiles(juce::File::findFiles, false, "*.ksf"))
+            file.copyFileTo(m_folder.file(file.getFileName()));
+        juce::File(TOVRAK_SOURCE_DIR "/resources/translations.csv").copyFileTo(m_folder.file("translations.csv"));
+    }
+
+    TempFolder m_folder;
+    const juce::File m_demo { TOVRAK_SOURCE_DIR "/resources/scenarios/demo.json" };
+    const juce::File m_line { CLI_SCENARIO_DIR "/line-one-faulty.json" };
+};
+} // namespace
+
+TEST_F(CliProgram, ListsTheDemoScenarioAsTextAndJson)
+{
+    const ProgramResult text = runProgram(m_folder.get(), m_demo, { "list" });
+    EXPECT_EQ(text.exitCode, 0) << text.output;
+    const auto lines = linesOf(text.output);
+    ASSERT_EQ(lines.size(), 6u) << text.output;
+    EXPECT_NE(lines[1].find("TVK533B000042"), std::string::npos);
+    EXPECT_NE(lines[1].find("Can be upgraded, can be safely upgraded."), std::string::npos);
+    EXPECT_NE(lines[4].find("Firmware file not found"), std::string::npos);
+    EXPECT_EQ(lines[5], "Found 4 device(s), of which 2 can be upgraded and 1 can be downgraded.");
+
+    const ProgramResult json = runProgram(m_folder.get(), m_demo, { "list", "--json" });
+    EXPECT_EQ(json.exitCode, 0);
+    const juce::var parsed = parseJson(json.output);
+    ASSERT_TRUE(parsed.isObject()) << json.output;
+    EXPECT_EQ(parsed["devices"].size(), 4) << "the keyboard of the scenario is not listed";
+    EXPECT_EQ(static_cast<int>(parsed["devices"][1]["productCode"]), 534);
+    EXPECT_FALSE(static_cast<bool>(parsed["devices"][1]["safe"]));
+}
+
+TEST_F(CliProgram, ProductionLineWithOneFaultyDevice)
+{
+    const ProgramResult r = runProgram(m_folder.get(), m_line, { "upgrade", "--all", "--yes" });
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    const auto lines = linesOf(r.output);
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has("verified  Tovrak HD60 Pro  TVK533B000042  Unplug and replug required")) << r.output;
+    EXPECT_TRUE(has("verified  Tovrak Studio    TVK534A000318  Unplug and replug required")) << r.output;
+    EXPECT_TRUE(has("FAILED    Tovrak HD60 Pro  TVK533B000043  Failed to upgrade, please retry. (Error in erasing, 3 attempts)"))
+        << r.output;
+    EXPECT_TRUE(has("2 verified, 1 failed."));
+
+    // The window's log file, in the folder the command worked in.
+    const juce::String log = m_folder.file("TovrakUpgrade.log.txt").loadFileAsString();
+    EXPECT_TRUE(log.contains("INFOR main() command line: upgrade --all --yes --folder "));
+    EXPECT_TRUE(log.contains("start upgrade thread for TVK533B000043"));
+    EXPECT_TRUE(log.contains("TVK533B000043 failed after 3 attempt(s)"));
+    EXPECT_TRUE(log.contains("exit code 1"));
+}
+
+TEST_F(CliProgram, RefusesWhileTheWindowHoldsTheGuardAndRunsAfterwards)
+{
+    // This test process stands in for the window: it holds the same named object.
+    const std::string name = getStringFromBinaryData(StringId::InstanceName).toStdString();
+    ASSERT_EQ(platform::acquireInstance(name), platform::InstanceOnly);
+    const ProgramResult refused = runProgram(m_folder.get(), m_demo, { "list" }, juce::ChildProcess::wantStdErr);
+    EXPECT_EQ(refused.exitCode, 5);
+    EXPECT_EQ(refused.output, "Another Tovrak Utility is already running.\n");
+    const ProgramResult refusedUpgrade = runProgram(m_folder.get(), m_demo, { "upgrade", "--all", "--yes" });
+    EXPECT_EQ(refusedUpgrade.exitCode, 5);
+    EXPECT_TRUE(refusedUpgrade.output.empty());
+    platform::releaseInstance();
+
+    EXPECT_EQ(runProgram(m_folder.get(), m_demo, { "list" }).exitCode, 0);
+}
+
+TEST_F(CliProgram, UsageErrorsAndTheHotPluggedDeviceOfAScenario)
+{
+    const ProgramResult usage = runProgram(m_folder.get(), m_demo, { "upgrade" }, juce::ChildProcess::wantStdErr);
+    EXPECT_EQ(usage.exitCode, 4);
+    EXPECT_NE(usage.output.find("upgrade needs --all or --serial SN"), std::string::npos) << usage.output;
+
+    m_folder.file("plug.json").replaceWithText(R"({ "devices": [
+        { "name": "Late", "serialNumber": "LATE1", "productCode": 533, "revision": "B", "variant": 1,
+          "runningVersion": "1.2.30", "faults": { "appearAtMs": 600, "vanishAtMs": 1400 } } ] })");
+    const ProgramResult watch = runProgram(m_folder.get(), m_folder.file("plug.json"), { "watch", "--seconds", "3" });
+    EXPECT_EQ(watch.exitCode, 0);
+    EXPECT_EQ(watch.output, "attached  LATE1  Late  1.2.30\ndetached  LATE1  Late  1.2.30\n");
+}

@@ -1,0 +1,130 @@
+#include "CliOptions.h"
+
+#include <algorithm>
+
+namespace
+{
+// Longest serial number a device can report; a longer argument cannot name a device.
+constexpr size_t kMaxSerialLength = 64;
+constexpr int kMaxWatchSeconds = 7 * 24 * 3600;
+
+bool parseSeconds(const std::string& text, int& value)
+{
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    value = std::stoi(text);
+    return value <= kMaxWatchSeconds;
+}
+} // namespace
+
+const char* cliUsage()
+{
+    return "Usage:\n"
+           "  tovrak-cli list [--json]\n"
+           "  tovrak-cli upgrade (--all | --serial SN [--serial SN ...]) [--allow-downgrade] [--yes] [--json]\n"
+           "  tovrak-cli watch [--json] [--seconds N]\n"
+           "  tovrak-cli --help\n"
+           "\n"
+           "Every command also takes --folder DIR: read translations.csv and firmware files (*.ksf) from DIR\n"
+           "and write TovrakUpgrade.log.txt there, instead of the current folder.\n"
+           "\n"
+           "Exit codes of upgrade: 0 every selected device verified, 1 some failed, 2 nothing to do,\n"
+           "3 no supported device found, 4 bad usage, 5 another instance runs.\n";
+}
+
+bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error)
+{
+    options = CliOptions();
+    if (args.empty())
+    {
+        error = "no command given";
+        return false;
+    }
+
+    const std::string& command = args[0];
+    if (command == "list")
+        options.command = CliOptions::Command::List;
+    else if (command == "upgrade")
+        options.command = CliOptions::Command::Upgrade;
+    else if (command == "watch")
+        options.command = CliOptions::Command::Watch;
+    else if (command == "--help" || command == "-h" || command == "help")
+        options.command = CliOptions::Command::Help;
+    else
+    {
+        error = "unknown command '" + command + "'";
+        return false;
+    }
+
+    const bool upgrade = options.command == CliOptions::Command::Upgrade;
+    const bool watch = options.command == CliOptions::Command::Watch;
+    for (size_t i = 1; i < args.size(); ++i)
+    {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--help" || arg == "-h")
+        {
+            options.command = CliOptions::Command::Help;
+            return true;
+        }
+        if (options.command == CliOptions::Command::Help)
+        {
+            error = "unexpected argument '" + arg + "'";
+            return false;
+        }
+        if (arg == "--json")
+            options.json = true;
+        else if (arg == "--folder")
+        {
+            if (!hasValue || args[i + 1].empty())
+            {
+                error = "--folder needs a folder";
+                return false;
+            }
+            options.folder = args[++i];
+        }
+        else if (upgrade && arg == "--all")
+            options.all = true;
+        else if (upgrade && arg == "--allow-downgrade")
+            options.allowDowngrade = true;
+        else if (upgrade && (arg == "--yes" || arg == "-y"))
+            options.yes = true;
+        else if (upgrade && arg == "--serial")
+        {
+            if (!hasValue || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0)
+            {
+                error = "--serial needs a serial number";
+                return false;
+            }
+            const std::string& serial = args[++i];
+            if (serial.size() > kMaxSerialLength)
+            {
+                error = "serial number too long: " + serial.substr(0, kMaxSerialLength) + "...";
+                return false;
+            }
+            if (std::find(options.serialNumbers.begin(), options.serialNumbers.end(), serial) == options.serialNumbers.end())
+                options.serialNumbers.push_back(serial);
+        }
+        else if (watch && arg == "--seconds")
+        {
+            if (!hasValue || !parseSeconds(args[i + 1], options.seconds))
+            {
+                error = "--seconds needs a whole number of seconds (at most one week)";
+                return false;
+            }
+            ++i;
+        }
+        else
+        {
+            error = "unknown option '" + arg + "' for " + command;
+            return false;
+        }
+    }
+
+    if (upgrade && options.all == !options.serialNumbers.empty())
+    {
+        error = options.all ? "--all and --serial exclude each other" : "upgrade needs --all or --serial SN";
+        return false;
+    }
+    return true;
+}

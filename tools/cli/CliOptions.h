@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the command line asks for. Parsing only checks the form; whether the devices exist is
+// found out later.
+struct CliOptions
+{
+    enum class Command
+    {
+        None,
+        List,
+        Upgrade,
+        Watch,
+        Help
+    };
+
+    Command command = Command::None;
+    bool json = false;
+
+    // upgrade
+    bool all = false;
+    std::vector<std::string> serialNumbers; // in the order given, without repeats
+    bool allowDowngrade = false;
+    bool yes = false;
+
+    // watch: stop after this many seconds (0: run until interrupted)
+    int seconds = 0;
+
+    // every command: work in this folder (log, translations, firmware files) instead of the
+    // current one; empty for the current one
+    std::string folder;
+};
+
+// Reads the arguments (without the program name). False with a one-line reason when they do not
+// form a valid command line.
+bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The usage text printed by --help and after a usage error.
+const char* cliUsage();

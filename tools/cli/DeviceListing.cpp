@@ -1,0 +1,86 @@
+#include "DeviceListing.h"
+
+#include "FirmwareFileManager.h"
+#include "Platform.h"
+#include "StringResources.h"
+
+DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const SerialTest& upgradedThisRun,
+                         const SerialTest& remembered)
+{
+    DeviceRowList list = buildDeviceRows(facts, g_firmwareFileMgr, upgradedThisRun, remembered);
+    // The window warns once per refill for each device newer than the program knows; so does the
+    // tool (its message box handler prints to the error stream).
+    for (int i = 0; i < list.newerThanKnownCount; ++i)
+        platform::showMessageBox("Fatal", "this device is a newer device , it comes from the future.");
+    return list;
+}
+
+Listing currentListing()
+{
+    const std::vector<DeviceFacts> facts = listedDeviceFacts(kMaxDeviceRows);
+    DeviceRowList list = refillRows(facts, {}, {});
+    Listing listing;
+    listing.upgradableCount = list.upgradableCount;
+    listing.downgradableCount = list.downgradableCount;
+    // buildDeviceRows keeps the order of the facts; the row's own outcome comes from building it
+    // once more with the same rule.
+    for (size_t i = 0; i < list.rows.size() && i < facts.size(); ++i)
+    {
+        ListedDevice device;
+        device.facts = facts[i];
+        device.row = list.rows[i];
+        buildDeviceRow(facts[i], g_firmwareFileMgr, false, false, &device.outcome);
+        listing.devices.push_back(std::move(device));
+    }
+    return listing;
+}
+
+std::vector<TextRow> rowTable(const std::vector<DeviceRow>& rows)
+{
+    std::vector<TextRow> table;
+    table.push_back({ getTranslatedString(StringId::ColumnDeviceName), getTranslatedString(StringId::ColumnSerialNo),
+                      getTranslatedString(StringId::ColumnHardwareVersion), getTranslatedString(StringId::ColumnInstalled),
+                      getTranslatedString(StringId::ColumnAvailable), getTranslatedString(StringId::ColumnStatus) });
+    for (const DeviceRow& row : rows)
+        table.push_back({ row.name, row.serialNumber, row.hardwareVersion, row.installedVersion, row.availableVersion,
+                          row.statusText });
+    return table;
+}
+
+juce::var rowToJson(const DeviceRow& row)
+{
+    auto* object = new juce::DynamicObject();
+    object->setProperty("name", row.name);
+    object->setProperty("serialNumber", row.serialNumber);
+    object->setProperty("hardwareVersion", row.hardwareVersion);
+    object->setProperty("installedVersion", row.installedVersion);
+    object->setProperty("availableVersion", row.availableVersion);
+    object->setProperty("statusText", row.statusText);
+    object->setProperty("status", row.status);
+    object->setProperty("selected", row.selected);
+    object->setProperty("upgradeAvailable", row.upgradeAvailable);
+    object->setProperty("firmwareMissing", row.firmwareMissing);
+    object->setProperty("locked", row.locked);
+    object->setProperty("progress", row.progress);
+    return juce::var(object);
+}
+
+juce::var listingToJson(const Listing& listing)
+{
+    juce::Array<juce::var> devices;
+    for (const ListedDevice& device : listing.devices)
+    {
+        juce::var entry = rowToJson(device.row);
+        auto* object = entry.getDynamicObject();
+        object->setProperty("productCode", static_cast<int>(device.facts.productCode));
+        object->setProperty("productVariant", static_cast<int>(device.facts.productVariant));
+        object->setProperty("safe", device.outcome.safe);
+        devices.add(entry);
+    }
+    auto* result = new juce::DynamicObject();
+    result->setProperty("devices", devices);
+    result->setProperty("deviceCount", static_cast<int>(listing.devices.size()));
+    result->setProperty("upgradableCount", listing.upgradableCount);
+    result->setProperty("downgradableCount", listing.downgradableCount);
+    return juce::var(result);
+}
