@@ -1,7 +1,13 @@
 # The JUCE modules the program needs, compiled once into one static library that the program,
 # the tools and the tests link.
-find_package(JUCE 7.0.5 CONFIG REQUIRED)
-find_package(ZLIB REQUIRED)
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/WindowsJuce.cmake)
+else()
+    find_package(JUCE 7.0.5 CONFIG REQUIRED)
+    find_package(ZLIB REQUIRED)
+    # Debian's JUCE uses the system's image libraries.
+    set(TOVRAK_JUCE_IMAGE_LIBS juce::pkgconfig_JUCE_IMG_LINUX_DEPS ZLIB::ZLIB)
+endif()
 
 add_library(tovrak_juce STATIC)
 target_link_libraries(tovrak_juce
@@ -13,8 +19,7 @@ target_link_libraries(tovrak_juce
         juce::juce_gui_basics
     PUBLIC
         juce::juce_recommended_config_flags
-        juce::pkgconfig_JUCE_IMG_LINUX_DEPS
-        ZLIB::ZLIB)
+        ${TOVRAK_JUCE_IMAGE_LIBS})
 target_compile_definitions(tovrak_juce PUBLIC
     JUCE_STANDALONE_APPLICATION=1
     JUCE_MODAL_LOOPS_PERMITTED=1

@@ -1,6 +1,7 @@
 #include "ProgramEntry.h"
 
 #include "Log.h"
+#include "Platform.h"
 #include "TranslationHelper.h"
 #include "UpgradeApplication.h"
 
@@ -31,11 +32,12 @@ int runProgramEntry(int argc, const char* argv[])
 
     juce::JUCEApplicationBase::createInstance = &createUpgradeApplication;
 
-    // Per-monitor display scaling is a Windows matter; elsewhere the framework scales itself.
+    // Per-monitor display scaling through an already loaded SHCore.dll (Windows only).
+    platform::initialiseDisplayScaling();
 
     // The arguments are handed to the framework (which needs them on some platforms) but the
     // program itself takes no notice of them.
-    const int exitCode = juce::JUCEApplicationBase::main(argc, argv);
+    const int exitCode = platform::runApplicationMain(argc, argv);
 
     TranslationHelper::deleteInstance();
     return exitCode;

@@ -66,4 +66,38 @@ float getScaleForWindowSize(int width, int height);
 // gives 1.0.
 float scaleToFitDisplay(int width, int height, int screenWidth, int screenHeight, float dpiScale);
 
+// ---- Per-monitor display scaling ---------------------------------------------------------------
+// Program start: looks for the shell scaling library "SHCore.dll" among the modules already
+// loaded into the process (it is not loaded for this purpose) and fetches SetProcessDpiAwareness
+// and GetDpiForMonitor from it; when both exist, the process is declared per-monitor DPI aware
+// (SetProcessDpiAwareness(2), result ignored) and GetDpiForMonitor serves getScaleForWindowSize.
+// Does nothing once the entry points have been fetched; elsewhere than Windows it does nothing.
+// Returns true when the per-monitor DPI query is available.
+bool initialiseDisplayScaling();
+
+// ---- System timer resolution ---------------------------------------------------------------------
+// While at least one object of this class exists anywhere in the process, the system timer runs
+// at 1 ms resolution (Windows: timeBeginPeriod(1), restored by timeEndPeriod(1) when the last
+// object goes), so that 1 ms sleeps are not stretched to the default 15.6 ms tick. Objects may be
+// created and destroyed on any thread. Elsewhere than Windows only the count is kept.
+class ScopedTimerResolution
+{
+public:
+    ScopedTimerResolution();
+    ~ScopedTimerResolution();
+    ScopedTimerResolution(const ScopedTimerResolution&) = delete;
+    ScopedTimerResolution& operator=(const ScopedTimerResolution&) = delete;
+
+    // Number of objects that exist now, and whether the platform accepted the raised resolution
+    // (false where there is nothing to raise). For tests.
+    static int activeCount();
+    static bool isRaised();
+};
+
+// ---- Application main loop -------------------------------------------------------------------------
+// Runs the framework's application main loop (JUCEApplicationBase::main) and returns its exit
+// code. On Windows the framework reads nothing from the arguments, which are ignored; elsewhere
+// they are handed on, as the framework needs them on some platforms.
+int runApplicationMain(int argc, const char* argv[]);
+
 } // namespace platform

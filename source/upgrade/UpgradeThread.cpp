@@ -3,6 +3,7 @@
 #include "FirmwareFileManager.h"
 #include "FirmwareVersion.h"
 #include "Log.h"
+#include "Platform.h"
 #include "TovrakDevice.h"
 
 namespace
@@ -48,6 +49,7 @@ CUpgradeThread::~CUpgradeThread()
 
 void CUpgradeThread::run()
 {
+    const platform::ScopedTimerResolution timerResolution; // 1 ms sleeps in the busy-flag poll, not 15.6 ms ticks
     m_bRunning = true;
     const std::string serial = m_deviceRow.serialNumber.toStdString();
 

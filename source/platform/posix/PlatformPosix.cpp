@@ -1,5 +1,6 @@
 // Linux and macOS versions of the platform layer.
 #include "../Platform.h"
+#include "../PlatformDetail.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -120,6 +121,28 @@ float getScaleForWindowSize(int, int)
 {
     // No per-monitor DPI query here: the framework's own scaling applies.
     return 1.0f;
+}
+
+bool initialiseDisplayScaling()
+{
+    // No per-monitor DPI query here (see getScaleForWindowSize).
+    return false;
+}
+
+namespace detail
+{
+// Sleeps already have (close to) millisecond resolution: nothing to raise.
+bool beginSystemTimerResolution()
+{
+    return false;
+}
+
+void endSystemTimerResolution() {}
+} // namespace detail
+
+int runApplicationMain(int argc, const char* argv[])
+{
+    return juce::JUCEApplicationBase::main(argc, argv);
 }
 
 } // namespace platform

@@ -1,0 +1,10 @@
+#pragma once
+
+// Hooks that each platform's file supplies to the shared parts of the platform layer.
+namespace platform::detail
+{
+// Raises the system timer resolution to 1 ms; true when the platform accepted it.
+bool beginSystemTimerResolution();
+// Restores what beginSystemTimerResolution raised (called only after it returned true).
+void endSystemTimerResolution();
+} // namespace platform::detail
