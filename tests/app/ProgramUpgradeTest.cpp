@@ -155,6 +155,9 @@ TEST(ProgramUpgrade, DemoDevicesAreUpgradedFromTheWindow)
     if (pid == 0)
     {
         ::setenv("TOVRAK_EMULATOR", TOVRAK_SOURCE_DIR "/resources/scenarios/demo.json", 1);
+        // A single-instance lock of its own: another copy of the program started by a test
+        // running beside this one must not refuse this copy.
+        ::setenv("XDG_RUNTIME_DIR", folder.get().getFullPathName().toRawUTF8(), 1);
         if (::chdir(folder.get().getFullPathName().toRawUTF8()) != 0)
             ::_exit(97);
         ::execl(PROGRAM_PATH, PROGRAM_PATH, static_cast<char*>(nullptr));
