@@ -51,6 +51,27 @@ protected:
 
     TempFolder m_folder;
     const juce::File m_demo { TOVRAK_SOURCE_DIR "/resources/scenarios/demo.json" };
+    // Runs the program through a link from a folder without texts or firmware files.
+    ProgramResult runThroughLink(const juce::File& folder, juce::StringArray args, int streams)
+    {
+        const juce::File link = m_folder.file("bin/tovrak-cli");
+        link.getParentDirectory().createDirectory();
+        juce::File(CLI_PATH).createSymbolicLink(link, true);
+        setEnvironment("TOVRAK_EMULATOR", m_demo.getFullPathName());
+        juce::ChildProcess process;
+        ProgramResult result;
+        args.insert(0, link.getFullPathName());
+        args.addArray({ "--folder", folder.getFullPathName() });
+        if (process.start(args, streams))
+        {
+            result.output = process.readAllProcessOutput().toStdString();
+            if (process.waitForProcessToFinish(60000))
+                result.exitCode = static_cast<int>(process.getExitCode());
+        }
+        setEnvironment("TOVRAK_EMULATOR", "");
+        return result;
+    }
+
     const juce::File m_line { CLI_SCENARIO_DIR "/line-one-faulty.json" };
 };
 } // namespace
@@ -123,4 +144,15 @@ TEST_F(CliProgram, UsageErrorsAndTheHotPluggedDeviceOfAScenario)
     const ProgramResult watch = runProgram(m_folder.get(), m_folder.file("plug.json"), { "watch", "--seconds", "3" });
     EXPECT_EQ(watch.exitCode, 0);
     EXPECT_EQ(watch.output, "attached  LATE1  Late  1.2.30\ndetached  LATE1  Late  1.2.30\n");
+}
+
+TEST_F(CliProgram, StartedThroughALinkItFindsTheTextsBesideTheRealProgram)
+{
+    TempFolder empty;
+    const ProgramResult err = runThroughLink(empty.get(), { "list" }, juce::ChildProcess::wantStdErr);
+    EXPECT_EQ(err.exitCode, 0);
+    EXPECT_EQ(err.output, "") << "no complaint about translations.csv";
+    EXPECT_TRUE(empty.file("TovrakUpgrade.log.txt").existsAsFile()) << "the log goes to the folder worked in";
+    const ProgramResult out = runThroughLink(empty.get(), { "list" }, juce::ChildProcess::wantStdOut);
+    EXPECT_NE(out.output.find("Firmware file not found"), std::string::npos) << "no firmware files there: " << out.output;
 }

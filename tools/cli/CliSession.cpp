@@ -16,7 +16,9 @@ juce::File programFolderOf(const CliIo& io)
 {
     if (io.programFolder != juce::File())
         return io.programFolder;
-    return juce::File::getSpecialLocation(juce::File::currentExecutableFile).getParentDirectory();
+    // Started through a link (/usr/bin/tovrak-cli), the program's folder is that of the file the
+    // link leads to.
+    return juce::File::getSpecialLocation(juce::File::currentExecutableFile).getLinkedTarget().getParentDirectory();
 }
 } // namespace
 
