@@ -203,7 +203,7 @@ TEST_F(DeviceTable, ADeviceNewerThanTheProgramWarnsAtEveryRefill)
     EXPECT_EQ(m_messageBoxes.size(), 2u);
 }
 
-TEST_F(DeviceTable, CellsAndHeader)
+TEST_F(DeviceTable, DevicePictureStatusCellAndInertHeader)
 {
     EXPECT_EQ(KSTableListBox::DeviceKindForSerial("T201"), 7);
     EXPECT_EQ(KSTableListBox::DeviceKindForSerial("T204x"), 5);
@@ -221,21 +221,7 @@ TEST_F(DeviceTable, CellsAndHeader)
     firmwareFile(100, 1, 3, 1);
     makeMainComponent();
 
-    // Columns: fixed widths, only visible, in id order.
     auto& header = table().GetTable().getHeader();
-    const int widths[] = { 320, 160, 114, 114, 114, 245 };
-    const char* titles[] = { "Device Name", "Serial No.", "Hardware Version", "F/M Installed", "F/M Available", " " };
-    ASSERT_EQ(header.getNumColumns(true), 6);
-    for (int i = 0; i < 6; ++i)
-    {
-        EXPECT_EQ(header.getColumnIdOfIndex(i, true), i + 1);
-        EXPECT_EQ(header.getColumnWidth(i + 1), widths[i]);
-        EXPECT_EQ(header.getColumnName(i + 1), titles[i]);
-    }
-    EXPECT_EQ(table().GetTable().getRowHeight(), 62);
-    EXPECT_EQ(table().GetTable().getHeaderHeight(), 35);
-    EXPECT_EQ(table().GetTable().getViewport()->getScrollBarThickness(), 23);
-
     // A click and a drag on the header change nothing.
     const auto mouse = juce::Desktop::getInstance().getMainMouseSource();
     const auto time = juce::Time::getCurrentTime();

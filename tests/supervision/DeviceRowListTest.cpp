@@ -68,12 +68,3 @@ TEST(DeviceRowList, CountsRememberedSelectionAndTheSixtyFourRowCap)
     EXPECT_TRUE(list.rows[1].selected);
     EXPECT_TRUE(list.rows[3].selected) << "remembered as it was; whether it may stay is the table's business";
 }
-
-TEST(DeviceRowList, NoDevicesNoRows)
-{
-    FirmwareFileManager images;
-    const auto list = buildDeviceRows({}, images, {}, {});
-    EXPECT_TRUE(list.rows.empty());
-    EXPECT_EQ(list.upgradableCount, 0);
-    EXPECT_EQ(list.downgradableCount, 0);
-}
