@@ -58,9 +58,12 @@ protected:
         link.getParentDirectory().createDirectory();
         juce::File(CLI_PATH).createSymbolicLink(link, true);
         setEnvironment("TOVRAK_EMULATOR", m_demo.getFullPathName());
+        // Found through PATH, as a shell starts it: the program then knows itself only by name.
+        const juce::String path = juce::SystemStats::getEnvironmentVariable("PATH", "");
+        setEnvironment("PATH", link.getParentDirectory().getFullPathName() + ":" + path);
         juce::ChildProcess process;
         ProgramResult result;
-        args.insert(0, link.getFullPathName());
+        args.insert(0, "tovrak-cli");
         args.addArray({ "--folder", folder.getFullPathName() });
         if (process.start(args, streams))
         {
@@ -69,6 +72,7 @@ protected:
                 result.exitCode = static_cast<int>(process.getExitCode());
         }
         setEnvironment("TOVRAK_EMULATOR", "");
+        setEnvironment("PATH", path);
         return result;
     }
 

@@ -16,9 +16,10 @@ juce::File programFolderOf(const CliIo& io)
 {
     if (io.programFolder != juce::File())
         return io.programFolder;
-    // Started through a link (/usr/bin/tovrak-cli), the program's folder is that of the file the
-    // link leads to.
-    return juce::File::getSpecialLocation(juce::File::currentExecutableFile).getLinkedTarget().getParentDirectory();
+    // The file the process runs (on Linux the target of /proc/self/exe): started by name through
+    // a link on the PATH (/usr/bin/tovrak-cli), the executable's own idea of its path is only
+    // that name, and its folder would be taken for the working folder.
+    return juce::File::getSpecialLocation(juce::File::hostApplicationPath).getParentDirectory();
 }
 } // namespace
 
