@@ -1,5 +1,6 @@
-// Starts the real program (on the test's display) to check the entry's log lines and that a
-// second copy ends without a main window.
+// Starts the real program on a display of its own, with a single-instance lock of its own, to
+// check the entry's log lines and that a second copy ends without a main window.
+#include "ProgramTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 using namespace testing_support;
+using namespace program_test;
 
 namespace
 {
@@ -24,19 +26,6 @@ pid_t startProgram(const juce::File& folder)
         ::_exit(98);
     }
     return pid;
-}
-
-// Waits up to `seconds` for the process to end; returns its exit code, or -1 while it runs.
-int waitForExit(pid_t pid, double seconds)
-{
-    for (int i = 0; i < seconds * 20; ++i)
-    {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
 }
 
 bool waitForLogLine(const juce::File& log, const juce::String& text, double seconds)
@@ -68,9 +57,13 @@ void pressReturn()
 
 TEST(ProgramStart, LogsVersionAndRefusesASecondCopy)
 {
-    if (std::getenv("DISPLAY") == nullptr)
-        GTEST_SKIP() << "needs a display";
+    if (!haveTools())
+        GTEST_SKIP() << "needs Xvfb and xdotool";
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
     TempFolder folder;
+    // The copies started here lock in the test's folder, not in the user's runtime folder.
+    ::setenv("XDG_RUNTIME_DIR", folder.get().getFullPathName().toRawUTF8(), 1);
     juce::File(TOVRAK_SOURCE_DIR "/resources/translations.csv").copyFileTo(folder.file("translations.csv"));
     const auto log = folder.file("TovrakUpgrade.log.txt");
 
