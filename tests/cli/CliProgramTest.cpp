@@ -60,7 +60,12 @@ protected:
         setEnvironment("TOVRAK_EMULATOR", m_demo.getFullPathName());
         // Found through PATH, as a shell starts it: the program then knows itself only by name.
         const juce::String path = juce::SystemStats::getEnvironmentVariable("PATH", "");
-        setEnvironment("PATH", link.getParentDirectory().getFullPathName() + ":" + path);
+#ifdef _WIN32
+        const char* const separator = ";";
+#else
+        const char* const separator = ":";
+#endif
+        setEnvironment("PATH", link.getParentDirectory().getFullPathName() + separator + path);
         juce::ChildProcess process;
         ProgramResult result;
         args.insert(0, "tovrak-cli");
@@ -127,7 +132,7 @@ TEST_F(CliProgram, RefusesWhileTheWindowHoldsTheGuardAndRunsAfterwards)
     ASSERT_EQ(platform::acquireInstance(name), platform::InstanceOnly);
     const ProgramResult refused = runProgram(m_folder.get(), m_demo, { "list" }, juce::ChildProcess::wantStdErr);
     EXPECT_EQ(refused.exitCode, 5);
-    EXPECT_EQ(refused.output, "Another Tovrak Utility is already running.\n");
+    EXPECT_EQ(linesOf(refused.output), (std::vector<std::string> { "Another Tovrak Utility is already running." }));
     const ProgramResult refusedUpgrade = runProgram(m_folder.get(), m_demo, { "upgrade", "--all", "--yes" });
     EXPECT_EQ(refusedUpgrade.exitCode, 5);
     EXPECT_TRUE(refusedUpgrade.output.empty());
@@ -147,11 +152,15 @@ TEST_F(CliProgram, UsageErrorsAndTheHotPluggedDeviceOfAScenario)
           "runningVersion": "1.2.30", "faults": { "appearAtMs": 600, "vanishAtMs": 1400 } } ] })");
     const ProgramResult watch = runProgram(m_folder.get(), m_folder.file("plug.json"), { "watch", "--seconds", "3" });
     EXPECT_EQ(watch.exitCode, 0);
-    EXPECT_EQ(watch.output, "attached  LATE1  Late  1.2.30\ndetached  LATE1  Late  1.2.30\n");
+    EXPECT_EQ(linesOf(watch.output),
+              (std::vector<std::string> { "attached  LATE1  Late  1.2.30", "detached  LATE1  Late  1.2.30" }));
 }
 
 TEST_F(CliProgram, StartedThroughALinkItFindsTheTextsBesideTheRealProgram)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the link on the PATH is the Linux package's layout";
+#endif
     TempFolder empty;
     const ProgramResult err = runThroughLink(empty.get(), { "list" }, juce::ChildProcess::wantStdErr);
     EXPECT_EQ(err.exitCode, 0);

@@ -119,7 +119,12 @@ std::vector<std::string> linesOf(const std::string& text)
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
+    {
+        // A Windows program's text-mode output ends its lines with CR LF.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
+    }
     return lines;
 }
 } // namespace cli_testing

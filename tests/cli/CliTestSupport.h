@@ -63,6 +63,6 @@ void slow(EmulatedDeviceConfig& config);
 // Parses JSON text; a void var when it is not JSON.
 juce::var parseJson(const std::string& text);
 
-// The lines of a text.
+// The lines of a text, without their line ends (LF or CR LF).
 std::vector<std::string> linesOf(const std::string& text);
 } // namespace cli_testing
