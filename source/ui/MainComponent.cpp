@@ -1,5 +1,6 @@
 #include "MainComponent.h"
 
+#include "DeviceRowList.h"
 #include "ImageResources.h"
 #include "KSAlertWindow.h"
 #include "KSButton.h"
@@ -82,10 +83,7 @@ void MainComponent::OnCheckAllFinished(int32_t deviceCount, int32_t upgradableCo
     m_bNoDevices = (deviceCount == 0);
     juce::String text;
     if (deviceCount != 0)
-        text = getTranslatedString(StringId::FoundDevicesSummary)
-                   .replace("%1", juce::String(deviceCount))
-                   .replace("%2", juce::String(upgradableCount))
-                   .replace("%3", juce::String(downgradableCount));
+        text = summaryLine(deviceCount, upgradableCount, downgradableCount);
     else
         text = getTranslatedString(StringId::SearchingForDevices);
     m_pSummaryLabel->setText(text);

@@ -1,6 +1,7 @@
 #include "DeviceRowList.h"
 
 #include "FirmwareFileManager.h"
+#include "StringResources.h"
 #include "TovrakDevice.h"
 
 #include <algorithm>
@@ -44,4 +45,12 @@ std::vector<juce::String> listedSerialNumbers()
     for (const auto& device : CTovrakDevice::ListedDevices())
         serials.push_back(juce::String::fromUTF8(device->deviceInfo().serialNumber().c_str()));
     return serials;
+}
+
+juce::String summaryLine(int32_t deviceCount, int32_t upgradableCount, int32_t downgradableCount)
+{
+    return getTranslatedString(StringId::FoundDevicesSummary)
+        .replace("%1", juce::String(deviceCount))
+        .replace("%2", juce::String(upgradableCount))
+        .replace("%3", juce::String(downgradableCount));
 }

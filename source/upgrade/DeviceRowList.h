@@ -32,6 +32,10 @@ using SerialTest = std::function<bool(const juce::String& serialNumber)>;
 DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const FirmwareFileManager& images,
                               const SerialTest& upgradedThisRun, const SerialTest& remembered);
 
+// The summary line shown above the rows: "Found %1 device(s), of which %2 can be upgraded and %3
+// can be downgraded." with the counts filled in (translated).
+juce::String summaryLine(int32_t deviceCount, int32_t upgradableCount, int32_t downgradableCount);
+
 // The facts of the first `maxCount` devices of g_devices, in list order, read under its lock.
 std::vector<DeviceFacts> listedDeviceFacts(size_t maxCount = kMaxDeviceRows);
 

@@ -4,14 +4,6 @@
 
 #include <algorithm>
 
-juce::String summaryLine(int32_t deviceCount, int32_t upgradableCount, int32_t downgradableCount)
-{
-    return getTranslatedString(StringId::FoundDevicesSummary)
-        .replace("%1", juce::String(deviceCount))
-        .replace("%2", juce::String(upgradableCount))
-        .replace("%3", juce::String(downgradableCount));
-}
-
 namespace
 {
 bool isCombining(juce::juce_wchar c)

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-// Text helpers of the command line tool: the window's summary line, and columns that line up on
-// a terminal even with Chinese texts.
+// Text helpers of the command line tool: columns that line up on a terminal even with Chinese
+// texts.
 
-// The summary line the window shows above its table ("Found %1 device(s), ...").
-juce::String summaryLine(int32_t deviceCount, int32_t upgradableCount, int32_t downgradableCount);
+// summaryLine, the window's line above its table, comes from here.
+#include "DeviceRowList.h"
 
 // Columns a text takes on a terminal: East Asian wide characters take two, combining marks none.
 int displayWidth(const juce::String& text);
