@@ -108,12 +108,12 @@ TEST(ProgramUpgrade, DemoDevicesAreUpgradedFromTheWindow)
 
     // The demo has three devices with a firmware file.
     ASSERT_TRUE(waitFor([&] { return countInLog(log, "verify firmware data end.") == 3; }, 90));
-    for (const char* serial : { "TVK533B000042", "TVK534A000318", "TVK412A000007" })
+    for (const char* serial : { "T207-533B-0042", "T204-534A-0318", "T211-412A-0007" })
     {
         EXPECT_EQ(countInLog(log, juce::String("start upgrade thread for ") + serial), 1) << serial;
         EXPECT_EQ(countInLog(log, juce::String("verify firmware data end.  device ") + serial), 1) << serial;
     }
-    EXPECT_EQ(countInLog(log, "start upgrade thread for PCM300C001977"), 0) << "no firmware file, not selectable";
+    EXPECT_EQ(countInLog(log, "start upgrade thread for P208-300C-1977"), 0) << "no firmware file, not selectable";
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the poll and the refill that follow
     screenshot("program-upgraded.png");
 

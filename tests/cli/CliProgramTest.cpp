@@ -91,7 +91,7 @@ TEST_F(CliProgram, ListsTheDemoScenarioAsTextAndJson)
     EXPECT_EQ(text.exitCode, 0) << text.output;
     const auto lines = linesOf(text.output);
     ASSERT_EQ(lines.size(), 6u) << text.output;
-    EXPECT_NE(lines[1].find("TVK533B000042"), std::string::npos);
+    EXPECT_NE(lines[1].find("T207-533B-0042"), std::string::npos);
     EXPECT_NE(lines[1].find("Can be upgraded, can be safely upgraded."), std::string::npos);
     EXPECT_NE(lines[4].find("Firmware file not found"), std::string::npos);
     EXPECT_EQ(lines[5], "Found 4 device(s), of which 2 can be upgraded and 1 can be downgraded.");
