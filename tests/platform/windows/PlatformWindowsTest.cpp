@@ -41,8 +41,11 @@ bool namedEventExists(const std::wstring& name)
 // The check of a second program (the instance probe), as the program's second copy runs it.
 int checkInOtherProcess(const std::string& name)
 {
+    // The build's path may be written the Unix way (cross build run under Wine): as a File it
+    // becomes a full Windows path on the current drive.
+    const juce::String probe = juce::File::getCurrentWorkingDirectory().getChildFile(INSTANCE_PROBE_PATH).getFullPathName();
     juce::ChildProcess child;
-    if (!child.start(juce::StringArray { INSTANCE_PROBE_PATH, juce::String::fromUTF8(name.c_str()) }, 0))
+    if (!child.start(juce::StringArray { probe, juce::String::fromUTF8(name.c_str()) }, 0))
         return -1;
     if (!child.waitForProcessToFinish(60000))
         return -2;
