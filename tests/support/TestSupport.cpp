@@ -1,11 +1,22 @@
 #include "TestSupport.h"
 
+#include <random>
+
 namespace testing_support
 {
 TempFolder::TempFolder()
 {
-    m_folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("tovrak-test-", "", false);
+    // Tests run in parallel processes: a name that is merely free when it is checked could be
+    // taken by another process before it is created, so every folder gets random bits from the
+    // system's entropy source (a time-seeded generator could repeat in two processes started
+    // together).
+    static std::random_device entropy;
+    const auto base = juce::File::getSpecialLocation(juce::File::tempDirectory);
+    do
+    {
+        const uint64_t bits = (uint64_t(entropy()) << 32) ^ entropy();
+        m_folder = base.getChildFile("tovrak-test-" + juce::String::toHexString(static_cast<juce::int64>(bits)));
+    } while (m_folder.exists());
     m_folder.createDirectory();
 }
 
