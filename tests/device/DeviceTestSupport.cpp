@@ -5,6 +5,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <random>
+
 namespace device_testing
 {
 namespace
@@ -12,8 +14,12 @@ namespace
 juce::File logFile()
 {
     static const juce::File file = [] {
+        // Random bits from the entropy source: test processes running in parallel must never
+        // share a log file, or one would count the other's lines.
+        std::random_device entropy;
+        const uint64_t bits = (uint64_t(entropy()) << 32) ^ entropy();
         const juce::File f = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                                 .getNonexistentChildFile("tovrak-device-test-", ".log", false);
+                                 .getChildFile("tovrak-device-test-" + juce::String::toHexString(static_cast<juce::int64>(bits)) + ".log");
         Log::instance().init(f.getFullPathName().toStdString(), "datetime_level_func_log_source_line");
         return f;
     }();
