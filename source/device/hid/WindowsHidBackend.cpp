@@ -14,6 +14,8 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include "windows/WideText.h"
+
 #include <memory>
 #include <mutex>
 #include <new>
@@ -26,28 +28,8 @@ namespace
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == (sizeof(void*) == 4 ? 6 : 8),
               "SP_DEVICE_INTERFACE_DETAIL_DATA_W has the size Windows expects");
 
-std::wstring widen(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (length <= 0)
-        return {};
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
-
-std::string narrow(const wchar_t* wide)
-{
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1)
-        return {};
-    std::string utf8(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(length - 1));
-    return utf8;
-}
+using platform::narrow;
+using platform::widen;
 
 std::string hex4(unsigned value)
 {

@@ -19,8 +19,6 @@ std::mutex g_instanceMutex;
 int g_instanceFd = -1;
 std::string g_instancePath;
 
-std::mutex g_boxMutex;
-MessageBoxHandler g_boxHandler;
 
 std::string runtimeFolder()
 {
@@ -94,24 +92,8 @@ uint16_t getUserDefaultUILanguage()
     return 0x0409;
 }
 
-void setMessageBoxHandler(MessageBoxHandler handler)
+void detail::showNativeMessageBox(const std::string& title, const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(g_boxMutex);
-    g_boxHandler = std::move(handler);
-}
-
-void showMessageBox(const std::string& title, const std::string& text)
-{
-    MessageBoxHandler handler;
-    {
-        std::lock_guard<std::mutex> lock(g_boxMutex);
-        handler = g_boxHandler;
-    }
-    if (handler)
-    {
-        handler(title, text);
-        return;
-    }
     juce::NativeMessageBox::showMessageBox(juce::MessageBoxIconType::WarningIcon,
                                            juce::String::fromUTF8(title.c_str()),
                                            juce::String::fromUTF8(text.c_str()));

@@ -9,6 +9,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "WideText.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
@@ -20,9 +22,6 @@ namespace
 {
 std::mutex g_instanceMutex;
 HANDLE g_instanceEvent = nullptr; // guarded by g_instanceMutex
-
-std::mutex g_boxMutex;
-MessageBoxHandler g_boxHandler; // guarded by g_boxMutex
 
 // The shell scaling entry points, fetched once from an already loaded SHCore.dll.
 // Signatures as in shellscalingapi.h (PROCESS_DPI_AWARENESS and MONITOR_DPI_TYPE are ints).
@@ -36,17 +35,6 @@ constexpr int kProcessPerMonitorDpiAware = 2;
 constexpr int kMonitorDpiEffective = 0;   // MDT_EFFECTIVE_DPI
 constexpr double kDefaultDpi = 96.0;
 
-std::wstring widen(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (length <= 0)
-        return {};
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
 } // namespace
 
 std::string instanceLockPath(const std::string&)
@@ -97,24 +85,8 @@ uint16_t getUserDefaultUILanguage()
     return static_cast<uint16_t>(::GetUserDefaultUILanguage());
 }
 
-void setMessageBoxHandler(MessageBoxHandler handler)
+void detail::showNativeMessageBox(const std::string& title, const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(g_boxMutex);
-    g_boxHandler = std::move(handler);
-}
-
-void showMessageBox(const std::string& title, const std::string& text)
-{
-    MessageBoxHandler handler;
-    {
-        std::lock_guard<std::mutex> lock(g_boxMutex);
-        handler = g_boxHandler;
-    }
-    if (handler)
-    {
-        handler(title, text);
-        return;
-    }
     // No owner window, type 0: an OK button only.
     ::MessageBoxW(nullptr, widen(text).c_str(), widen(title).c_str(), MB_OK);
 }
