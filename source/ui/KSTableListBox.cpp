@@ -5,7 +5,6 @@
 #include "Fonts.h"
 #include "KSButton.h"
 #include "Log.h"
-#include "Platform.h"
 #include "StringResources.h"
 
 namespace
@@ -157,8 +156,7 @@ void KSTableListBox::RefreshDeviceRows()
     // A device newer than this program knows is still listed, but only after the user has been
     // told, once for each such device and refill. The rows are not yet replaced, so a refill run
     // by the message box's own loop finds the previous rows intact.
-    for (int i = 0; i < list.newerThanKnownCount; ++i)
-        platform::showMessageBox("Fatal", "this device is a newer device , it comes from the future.");
+    warnAboutNewerDevices(list);
 
     m_rows = std::move(list.rows);
     m_nUpgradableCount = list.upgradableCount;

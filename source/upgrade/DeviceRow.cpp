@@ -37,7 +37,7 @@ DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& i
     if (image == nullptr)
     {
         row.status = RESULT_FIRMWARE_NOT_FOUND;
-        row.statusText = getTranslatedString(StringId::FirmwareFileNotFound);
+        row.statusText = getUpgradeStatusText(row.status);
     }
     else
     {
@@ -50,14 +50,14 @@ DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& i
         if (installed < available)
         {
             row.status = RESULT_CAN_UPGRADE;
-            row.statusText = getTranslatedString(StringId::CanBeUpgraded);
+            row.statusText = getUpgradeStatusText(row.status);
             row.upgradeAvailable = true;
             result.upgradable = true;
         }
         else
         {
             row.status = upgradedThisRun ? RESULT_ALREADY_UPGRADED : RESULT_CAN_DOWNGRADE;
-            row.statusText = getTranslatedString(upgradedThisRun ? StringId::AlreadyUpgraded : StringId::CanBeDowngraded);
+            row.statusText = getUpgradeStatusText(row.status);
             result.downgradable = true;
         }
         if (result.safe)

@@ -1,6 +1,7 @@
 #include "DeviceRowList.h"
 
 #include "FirmwareFileManager.h"
+#include "Platform.h"
 #include "StringResources.h"
 #include "TovrakDevice.h"
 
@@ -12,6 +13,7 @@ DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const Fir
     DeviceRowList list;
     const size_t count = std::min(devices.size(), kMaxDeviceRows);
     list.rows.reserve(count);
+    list.outcomes.reserve(count);
     for (size_t i = 0; i < count; ++i)
     {
         const DeviceFacts& device = devices[i];
@@ -24,6 +26,7 @@ DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const Fir
             ++list.downgradableCount;
         if (outcome.newerThanKnownDevice)
             ++list.newerThanKnownCount;
+        list.outcomes.push_back(outcome);
     }
     return list;
 }
@@ -45,6 +48,12 @@ std::vector<juce::String> listedSerialNumbers()
     for (const auto& device : CTovrakDevice::ListedDevices())
         serials.push_back(juce::String::fromUTF8(device->deviceInfo().serialNumber().c_str()));
     return serials;
+}
+
+void warnAboutNewerDevices(const DeviceRowList& list)
+{
+    for (int i = 0; i < list.newerThanKnownCount; ++i)
+        platform::showMessageBox("Fatal", "this device is a newer device , it comes from the future.");
 }
 
 juce::String summaryLine(int32_t deviceCount, int32_t upgradableCount, int32_t downgradableCount)

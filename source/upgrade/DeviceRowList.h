@@ -18,6 +18,7 @@ constexpr size_t kMaxDeviceRows = 64;
 struct DeviceRowList
 {
     std::vector<DeviceRow> rows;
+    std::vector<RowOutcome> outcomes; // one per row, in the same order
     int32_t upgradableCount = 0;   // rows whose image is newer
     int32_t downgradableCount = 0; // rows whose image is not newer (including "Already upgraded")
     // Rows of devices newer than this program knows (product code above the newest known one)
@@ -31,6 +32,10 @@ using SerialTest = std::function<bool(const juce::String& serialNumber)>;
 // Builds one row per device, in order, for at most the first kMaxDeviceRows devices.
 DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const FirmwareFileManager& images,
                               const SerialTest& upgradedThisRun, const SerialTest& remembered);
+
+// Tells the user, once for each such row, about devices newer than this program knows (a modal
+// "Fatal" message box through the platform layer; the caller decides when in its refill).
+void warnAboutNewerDevices(const DeviceRowList& list);
 
 // The summary line shown above the rows: "Found %1 device(s), of which %2 can be upgraded and %3
 // can be downgraded." with the counts filled in (translated).

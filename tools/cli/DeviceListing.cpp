@@ -1,7 +1,6 @@
 #include "DeviceListing.h"
 
 #include "FirmwareFileManager.h"
-#include "Platform.h"
 #include "StringResources.h"
 
 DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const SerialTest& upgradedThisRun,
@@ -10,8 +9,7 @@ DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const SerialTest
     DeviceRowList list = buildDeviceRows(facts, g_firmwareFileMgr, upgradedThisRun, remembered);
     // The window warns once per refill for each device newer than the program knows; so does the
     // tool (its message box handler prints to the error stream).
-    for (int i = 0; i < list.newerThanKnownCount; ++i)
-        platform::showMessageBox("Fatal", "this device is a newer device , it comes from the future.");
+    warnAboutNewerDevices(list);
     return list;
 }
 
@@ -22,16 +20,9 @@ Listing currentListing()
     Listing listing;
     listing.upgradableCount = list.upgradableCount;
     listing.downgradableCount = list.downgradableCount;
-    // buildDeviceRows keeps the order of the facts; the row's own outcome comes from building it
-    // once more with the same rule.
+    // buildDeviceRows keeps the order of the facts.
     for (size_t i = 0; i < list.rows.size() && i < facts.size(); ++i)
-    {
-        ListedDevice device;
-        device.facts = facts[i];
-        device.row = list.rows[i];
-        buildDeviceRow(facts[i], g_firmwareFileMgr, false, false, &device.outcome);
-        listing.devices.push_back(std::move(device));
-    }
+        listing.devices.push_back({ list.rows[i], facts[i], list.outcomes[i] });
     return listing;
 }
 
