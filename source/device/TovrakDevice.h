@@ -66,6 +66,10 @@ public:
     // Polls the write-in-progress flag until it clears (true), the flag cannot be read or the
     // time limit passes (false).
     bool WaitForWIP();
+    // Polls the write-in-progress flag until the device reports idle (true), within the same time
+    // limit as WaitForWIP. Unlike WaitForWIP it lets a few failed polls in a row pass: it is the
+    // wait that follows a failed poll, before the next command may go to the device.
+    bool WaitUntilIdle();
     // Writes 1 to 256 bytes at the address and waits for the write to finish.
     bool WriteFirmwareData(uint32_t address, const uint8_t* data, uint16_t length);
     // Reads `length` bytes in pieces of 64 (two reports each). A failure leaves the pieces read
@@ -90,6 +94,12 @@ public:
     static constexpr std::chrono::milliseconds kWipTimeLimit { 30000 };
     // Tests shorten the limit of one device.
     void SetWipTimeLimit(std::chrono::milliseconds limit) noexcept { m_wipTimeLimit = limit; }
+
+    // Why this device must not take the image, before any traffic: an erase unit of 0, a header
+    // block that passes the 32-bit address space, or an erased or written section range over the
+    // new header block at headerAddress or (safe upgrade, headerAtBase false) over the installed
+    // header block at the base. Empty when the image may go ahead.
+    std::string findDeviceLayoutProblem(const FirmwareHeader& header, uint64_t headerAddress, bool headerAtBase) const;
 
     // The acceptance test of one enumerated interface: supported ids, a parsable report
     // descriptor, a readable serial number string, and a device information report of the
@@ -126,6 +136,9 @@ private:
     DeviceInfo m_deviceInfo;
     FlashInfo m_flashInfo;
     uint16_t m_runningCompatibilityCode = 0;
+    // Bytes of the installed header block at the base: its headerSize when that is plausible,
+    // otherwise the largest header there can be.
+    uint32_t m_installedHeaderSize = FirmwareHeader::kCapacity;
     std::atomic<bool> m_bPresent { false };
     std::unique_ptr<HidHandle> m_hDevice;
     std::array<uint8_t, kReportBufferSize> m_reportBuffer {};

@@ -31,6 +31,36 @@ bool CTovrakDevice::WaitForWIP()
     }
 }
 
+bool CTovrakDevice::WaitUntilIdle()
+{
+    // More failed polls in a row than this: the device no longer answers, waiting longer is no use.
+    constexpr int kFailedPollsInARow = 4;
+    const auto deadline = std::chrono::steady_clock::now() + m_wipTimeLimit;
+    int failedInARow = 0;
+    for (;;)
+    {
+        if (GetData(KSCAP_HID_FIRMWARE_WIP, ReportLength::FirmwareWip))
+        {
+            failedInARow = 0;
+            if (ReportPayload()[0] == 0)
+                return true;
+        }
+        else if (++failedInARow >= kFailedPollsInARow)
+        {
+            KS_LOG_ERROR("CTovrakDevice::WaitUntilIdle", "GetData for KSCAP_HID_FIRMWARE_WIP failed " << failedInARow
+                                                                                                     << " times in a row.");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            KS_LOG_ERROR("CTovrakDevice::WaitUntilIdle", "the device is still busy after " << m_wipTimeLimit.count()
+                                                                                          << " ms, no command is sent.");
+            return false;
+        }
+    }
+}
+
 bool CTovrakDevice::WriteFirmwareData(uint32_t address, const uint8_t* data, uint16_t length)
 {
     using namespace FirmwareDataPayload;

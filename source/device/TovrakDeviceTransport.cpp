@@ -55,6 +55,10 @@ int CTovrakDevice::Open()
     const bool describesRunning = installed[FirmwareHeader::OffFirmwareVersion + 2] == m_deviceInfo.runningMajorVersion()
                                && installed[FirmwareHeader::OffFirmwareVersion] == m_deviceInfo.runningMinorVersion();
     m_runningCompatibilityCode = describesRunning ? le::read16(installed.data() + FirmwareHeader::OffCompatibilityCode) : 0;
+    const uint16_t installedSize = le::read16(installed.data() + FirmwareHeader::OffHeaderSize);
+    m_installedHeaderSize = installedSize >= FirmwareHeader::kFixedSize && installedSize <= FirmwareHeader::kCapacity
+                              ? installedSize
+                              : FirmwareHeader::kCapacity;
 
     m_bPresent = true;
     return 0;

@@ -31,6 +31,47 @@ bool isBlank(const uint8_t* bytes, size_t count)
 }
 } // namespace
 
+std::string CTovrakDevice::findDeviceLayoutProblem(const FirmwareHeader& header, uint64_t headerAddress,
+                                                   bool headerAtBase) const
+{
+    if (m_flashInfo.eraseUnitSize() == 0)
+        return "the device reports an erase unit of 0 bytes";
+
+    struct Block
+    {
+        uint64_t from, to;
+        const char* what;
+    };
+    std::vector<Block> headerBlocks { { headerAddress, headerAddress + header.headerSize(), "the new header block" } };
+    if (!headerAtBase)
+    {
+        // A safe upgrade leaves the installed header at the base in place: it is what the device
+        // boots until the new one is complete.
+        const uint64_t base = m_flashInfo.firmwareBaseAddress();
+        headerBlocks.push_back({ base, base + m_installedHeaderSize, "the installed header block" });
+    }
+    if (headerBlocks.front().to > (uint64_t(1) << 32))
+        return "the header block passes the end of the 32-bit address space";
+
+    for (size_t i = 0; i < header.sectionCount() && i < FirmwareHeader::kMaxSections; ++i)
+    {
+        const auto entry = header.section(i);
+        if (entry.kind() == FirmwareSectionEntry::Kind::Skipped || entry.length == 0)
+            continue; // neither erased nor written
+        const uint64_t from = entry.flashAddress;
+        const uint64_t to = from + entry.length;
+        for (const Block& block : headerBlocks)
+            if (from < block.to && block.from < to)
+            {
+                std::ostringstream out;
+                out << "section " << i << " \"" << entry.name << "\" (0x" << std::hex << from << " + 0x" << entry.length
+                    << ") overlaps " << block.what << " (0x" << block.from << " + 0x" << (block.to - block.from) << ")";
+                return out.str();
+            }
+    }
+    return {};
+}
+
 bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
                             const std::array<std::vector<uint8_t>, FirmwareHeader::kMaxSections>& sectionData,
                             std::atomic<int32_t>& status, std::atomic<int32_t>& progress, bool headerAtBase)
@@ -39,8 +80,11 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     const uint16_t headerSize = header.headerSize();
     const size_t sectionCount = header.sectionCount();
 
-    // An image that cannot be written as one header block, or whose section table does not
-    // match its data, is refused before the device is touched.
+    const uint32_t base = m_flashInfo.firmwareBaseAddress();
+    const uint64_t headerAddress64 = uint64_t(base) + (headerAtBase ? 0u : kSafeHeaderOffset);
+
+    // An image that cannot be written as one header block, whose section table does not match
+    // its data, or whose layout would hurt the device, is refused before the device is touched.
     std::string refusal;
     if (headerSize > kMaxHeaderBytes)
         refusal = "headerSize " + std::to_string(headerSize) + " exceeds the " + std::to_string(kMaxHeaderBytes)
@@ -52,6 +96,10 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         if (sectionData[i].size() != header.section(i).length)
             refusal = "section " + std::to_string(i) + " holds " + std::to_string(sectionData[i].size())
                     + " bytes, its table entry says " + std::to_string(header.section(i).length);
+    if (refusal.empty())
+        refusal = findLayoutProblem(header);
+    if (refusal.empty())
+        refusal = findDeviceLayoutProblem(header, headerAddress64, headerAtBase);
     if (!refusal.empty())
     {
         KS_LOG_ERROR("CTovrakDevice::Upgrade", "image refused, the device is not touched: " << refusal << device);
@@ -63,7 +111,7 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     for (size_t i = 0; i < sectionCount; ++i)
         sections.push_back(header.section(i));
 
-    const uint32_t headerAddress = m_flashInfo.firmwareBaseAddress() + (headerAtBase ? 0u : kSafeHeaderOffset);
+    const uint32_t headerAddress = static_cast<uint32_t>(headerAddress64);
     uint64_t total = headerSize;
     for (const auto& entry : sections)
         if (entry.kind() != FirmwareSectionEntry::Kind::Skipped)
@@ -72,12 +120,26 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     // images beyond 42 MB; below that it equals the 32-bit result.
     auto report = [&](uint64_t done) { progress = static_cast<int32_t>(done * 100 / total); };
 
-    // A device that reports an erase unit of 0 would make the piece loop endless: erase byte by
-    // byte instead, which no device limit can refuse.
-    const uint32_t eraseUnit = std::max<uint32_t>(m_flashInfo.eraseUnitSize(), 1);
+    const uint32_t eraseUnit = m_flashInfo.eraseUnitSize(); // not 0: refused above
     std::array<uint8_t, kPieceBytes> buffer {};
 
     KS_LOG_INFO("CTovrakDevice::Upgrade", "total retry count = " << kAttempts << device);
+
+    // Set from the moment the new header may have reached the flash until it is known to be
+    // good, or erased again: a failed upgrade must not leave a valid new header over sections
+    // that were never verified (the device would boot them).
+    bool headerMayBeWritten = false;
+    auto withdrawHeader = [&] {
+        if (!headerMayBeWritten)
+            return;
+        if (WaitUntilIdle() && SetFirmwareErase(headerAddress, headerSize))
+        {
+            headerMayBeWritten = false;
+            KS_LOG_INFO("CTovrakDevice::Upgrade", "new header erased again, the flash does not hold the image." << device);
+        }
+        else
+            KS_LOG_ERROR("CTovrakDevice::Upgrade", "the new header could not be erased again." << device);
+    };
 
     bool written = false;
     uint64_t writtenBytes = 0;
@@ -87,12 +149,15 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         KS_LOG_INFO("CTovrakDevice::Upgrade", "now retry count = " << attempt);
         KS_LOG_INFO("CTovrakDevice::Upgrade", "begin erase firmware data. " << device);
 
-        if (!SetFirmwareErase(headerAddress, headerSize))
+        // No command goes to a busy device: the attempt starts once the device reports idle, also
+        // after a busy poll of the attempt before failed while the device still worked.
+        if (!WaitUntilIdle() || !SetFirmwareErase(headerAddress, headerSize))
         {
             KS_LOG_ERROR("CTovrakDevice::Upgrade", "erase firmware data [header] failed." << device);
             status = RESULT_ERASE_ERROR;
             continue;
         }
+        headerMayBeWritten = false;
         KS_LOG_INFO("CTovrakDevice::Upgrade", "erase firmware data [header] finished." << device);
         uint64_t done = headerSize;
         report(done);
@@ -179,6 +244,7 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
 
         // The header goes last: a device whose upgrade stops early never carries a valid header
         // over sections that do not match it.
+        headerMayBeWritten = true;
         if (!WriteFirmwareData(headerAddress, header.data(), headerSize))
         {
             KS_LOG_ERROR("CTovrakDevice::Upgrade", "write -- WriteFirmwareData -- header" << device);
@@ -188,7 +254,10 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         written = true;
     }
     if (!written)
+    {
+        withdrawHeader();
         return false;
+    }
 
     report(writtenBytes + headerSize);
     KS_LOG_INFO("CTovrakDevice::Upgrade", "write firmware data end." << device);
@@ -210,6 +279,7 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     if (!headerRead || !headerEqual)
     {
         status = RESULT_VERIFY_ERROR;
+        withdrawHeader();
         return false;
     }
 
@@ -228,6 +298,7 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
             {
                 KS_LOG_ERROR("CTovrakDevice::Upgrade", "verify -- ReadFirmwareData -- section" << (read ? 1 : 0) << device);
                 status = RESULT_VERIFY_ERROR;
+                withdrawHeader();
                 return false;
             }
             done += piece;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <sstream>
 
 namespace
 {
@@ -165,6 +166,43 @@ bool readFirmwareImage(juce::InputStream& stream, FirmwareImage& image, Firmware
     return true;
 }
 
+std::string findLayoutProblem(const FirmwareHeader& header, int* failedSection)
+{
+    const size_t count = std::min<size_t>(header.sectionCount(), FirmwareHeader::kMaxSections);
+    constexpr uint64_t kAddressSpace = uint64_t(1) << 32;
+    auto describe = [&](size_t i) {
+        const auto entry = header.section(i);
+        std::ostringstream out;
+        out << "section " << i << " \"" << entry.name << "\" (0x" << std::hex << entry.flashAddress << " + 0x"
+            << entry.length << ")";
+        return out.str();
+    };
+    auto fail = [&](size_t i, const std::string& reason) {
+        if (failedSection != nullptr)
+            *failedSection = static_cast<int>(i);
+        return reason;
+    };
+    for (size_t i = 0; i < count; ++i)
+    {
+        const auto entry = header.section(i);
+        const uint64_t end = uint64_t(entry.flashAddress) + entry.length;
+        if (end > kAddressSpace)
+            return fail(i, describe(i) + " passes the end of the 32-bit address space");
+        if (entry.length == 0)
+            continue;
+        for (size_t k = 0; k < i; ++k)
+        {
+            const auto other = header.section(k);
+            if (other.length == 0)
+                continue;
+            const uint64_t otherEnd = uint64_t(other.flashAddress) + other.length;
+            if (entry.flashAddress < otherEnd && other.flashAddress < end)
+                return fail(i, describe(i) + " overlaps " + describe(k));
+        }
+    }
+    return {};
+}
+
 bool verifyFirmwareImage(const FirmwareImage& image, int* failedSection)
 {
     if (image.header.computeHeaderChecksum() != image.header.headerChecksum())
@@ -184,7 +222,7 @@ bool verifyFirmwareImage(const FirmwareImage& image, int* failedSection)
             return false;
         }
     }
-    return true;
+    return findLayoutProblem(image.header, failedSection).empty();
 }
 
 void finaliseFirmwareImage(FirmwareImage& image)

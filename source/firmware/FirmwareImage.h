@@ -132,9 +132,18 @@ const char* describe(FirmwareReadError error) noexcept;
 // in the stream is rejected before its buffer is allocated.
 bool readFirmwareImage(juce::InputStream& stream, FirmwareImage& image, FirmwareReadError* why = nullptr);
 
-// Checks headerChecksum and every section checksum. Allocates and changes nothing.
-// `failedSection` (optional) receives -1 for a header mismatch or the index of the first bad section.
+// Checks headerChecksum, every section checksum and the section layout (see below). Allocates
+// and changes nothing. `failedSection` (optional) receives -1 for a header mismatch or the index
+// of the first bad section (for a layout problem: the later section of the two, or the one that
+// wraps).
 bool verifyFirmwareImage(const FirmwareImage& image, int* failedSection = nullptr);
+
+// The section layout that no device can take: a section whose address + length passes 2^32 (it
+// would wrap to address 0, where a boot loader lives), or two sections whose flash ranges
+// overlap, whatever their classes (the later one would undo the earlier one, or a clear range
+// would no longer be blank). Sections of length 0 cover nothing. Empty when the layout is sound,
+// otherwise the reason in words. `failedSection` (optional) receives the offending section.
+std::string findLayoutProblem(const FirmwareHeader& header, int* failedSection = nullptr);
 
 // Sets magic, sectionCount, headerSize, every section's length and checksum (from the buffers)
 // and headerChecksum, so that the image verifies. Names and addresses are kept.

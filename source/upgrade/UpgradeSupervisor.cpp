@@ -157,6 +157,11 @@ bool UpgradeSupervisor::Poll(Rows& rows)
     for (auto& slot : m_threads)
     {
         CUpgradeThread& worker = *slot;
+        // Running is read before failed: a worker sets its outcome before it stops running, so a
+        // worker seen stopped here shows its final outcome below. Read the other way round, a
+        // worker failing between the two reads would look neither failed nor running and would
+        // never be relaunched.
+        const bool running = IsWorkerRunning(worker);
         if (worker.m_bFailed)
         {
             const int32_t restarts = worker.m_nRestartCount;
@@ -195,7 +200,7 @@ bool UpgradeSupervisor::Poll(Rows& rows)
             if (takesPercent)
                 row->progress = percent;
         }
-        anyRunning = anyRunning || IsWorkerRunning(worker);
+        anyRunning = anyRunning || running;
     }
     m_bUpgrading = anyRunning;
     return true;
@@ -209,6 +214,18 @@ void UpgradeSupervisor::Reconcile(Rows& rows, const std::vector<juce::String>& a
         const juce::String& serial = worker.m_deviceRow.serialNumber;
         const bool attached = std::any_of(attachedSerials.begin(), attachedSerials.end(),
                                           [&](const juce::String& s) { return sameSerial(s, serial); });
+        if (!attached && !worker.m_bFailed)
+        {
+            // The device is gone while its worker has not failed (yet): wait for the worker to
+            // end. Only one that ended without failing is dropped; one that failed in the
+            // meantime keeps its outcome and gets the lost-device row below.
+            StopWorker(worker);
+            if (!worker.m_bFailed)
+            {
+                m_threads.erase(m_threads.begin() + static_cast<std::ptrdiff_t>(i));
+                continue;
+            }
+        }
         if (attached)
         {
             if (worker.m_bFailed)
@@ -223,22 +240,16 @@ void UpgradeSupervisor::Reconcile(Rows& rows, const std::vector<juce::String>& a
             continue;
         }
 
-        if (worker.m_bFailed)
-        {
-            DeviceRow lost = worker.m_deviceRow;
-            lost.status = RESULT_DEVICE_NOT_FOUND;
-            lost.progress = -1;
-            lost.locked = true;
-            // A locked row can never be chosen: it must not carry the selection it was started with.
-            lost.selected = false;
-            lost.statusText = getTranslatedString(StringId::DeviceMayBeLost);
-            rows.push_back(std::move(lost));
-            ++i;
-            continue;
-        }
-
-        StopWorker(worker);
-        m_threads.erase(m_threads.begin() + static_cast<std::ptrdiff_t>(i));
+        // A failed worker whose device is gone.
+        DeviceRow lost = worker.m_deviceRow;
+        lost.status = RESULT_DEVICE_NOT_FOUND;
+        lost.progress = -1;
+        lost.locked = true;
+        // A locked row can never be chosen: it must not carry the selection it was started with.
+        lost.selected = false;
+        lost.statusText = getTranslatedString(StringId::DeviceMayBeLost);
+        rows.push_back(std::move(lost));
+        ++i;
     }
 }
 

@@ -37,13 +37,26 @@ TEST(FirmwareFileManager, LoadsValidFilesAndSkipsBrokenOnes)
     broken.back() ^= 0xff;
     writeBytes(folder.file("broken.ksf"), broken);
     writeBytes(folder.file("short.ksf"), { 'K', 'S', 'F', 'H' });
+    // Checksums fine, layout not: sections that overlap, a section that wraps past 2^32.
+    auto overlapping = kind(106, 'A', 0, 0x10002);
+    overlapping.sections.push_back({ "Factory.CLR.1", 0x10000 + 63, patternBytes(8) });
+    writeImageFile(folder.file("overlap.ksf"), makeImage(overlapping));
+    auto wrapping = kind(107, 'A', 0, 0x10002);
+    wrapping.sections = { { "Main", 0xFFFFFFC1u, patternBytes(64) } };
+    writeImageFile(folder.file("wrap.ksf"), makeImage(wrapping));
+    auto topmost = kind(108, 'A', 0, 0x10002);
+    topmost.sections = { { "Main", 0xFFFFFFC0u, patternBytes(64) } }; // ends exactly at 2^32
+    writeImageFile(folder.file("top.ksf"), makeImage(topmost));
     folder.file("sub").createDirectory();
     writeImageFile(folder.file("sub/nested.ksf"), makeImage(kind(105, 'A', 0, 0x10002)));
     folder.file("dir.ksf").createDirectory();
 
     FirmwareFileManager manager;
     manager.scanFolder(folder.get());
-    EXPECT_EQ(manager.images().size(), 3u);
+    EXPECT_EQ(manager.images().size(), 4u);
+    EXPECT_EQ(manager.findImage(106, 0, 'A'), nullptr);
+    EXPECT_EQ(manager.findImage(107, 0, 'A'), nullptr);
+    EXPECT_NE(manager.findImage(108, 0, 'A'), nullptr);
     EXPECT_NE(manager.findImage(100, 0, 'A'), nullptr);
     EXPECT_NE(manager.findImage(101, 0, 'A'), nullptr);
     EXPECT_NE(manager.findImage(102, 0, 'A'), nullptr);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -310,4 +311,67 @@ TEST_F(Supervision, SelectionRules)
 
     UpgradeSupervisor::Rows none { rows[2], rows[3], rows[4] };
     EXPECT_FALSE(supervisor().HasSelectableRows(none, true));
+}
+
+// A worker that ends failed between the poll's look at its outcome and its look at whether it
+// runs must still be relaunched. The long row list stretches the time the poll spends between
+// its reads of one worker, and the worker fails inside that time.
+TEST_F(Supervision, AWorkerThatFailsDuringAPollIsRelaunched)
+{
+    std::atomic<bool> polling { false };
+    m_scripts["A"] = [&polling](ScriptedWorker& w) {
+        w.m_bRunning = true;
+        w.m_nStatus = RESULT_ERASING;
+        if (w.m_nRestartCount > 0)
+        {
+            failErasing(w);
+            return;
+        }
+        while (!polling)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        failErasing(w);
+    };
+    UpgradeSupervisor::Rows rows(200000, row("OTHER", false));
+    rows.push_back(row("A"));
+    supervisor().StartSelected(rows, true);
+    ASSERT_TRUE(waitFor([&] { return supervisor().Worker(0).m_nStatus == RESULT_ERASING; }));
+
+    polling = true;
+    supervisor().Poll(rows);
+    // Either the poll saw the worker still running (and the next poll relaunches it) or it saw it
+    // failed and relaunched it already; it must not end the upgrading state with no relaunch.
+    for (int tick = 0; tick < 8 && supervisor().IsUpgrading(); ++tick)
+    {
+        waitForAllToEnd();
+        supervisor().Poll(rows);
+    }
+    EXPECT_EQ(m_launches.size(), 3u) << "every attempt of the row was made";
+}
+
+// A worker whose device left the list while it still ran, and that then failed, keeps its
+// outcome: its row becomes the lost-device row instead of vanishing with the worker.
+TEST_F(Supervision, AWorkerThatFailsAfterItsDeviceWentKeepsItsFailure)
+{
+    m_scripts["GONE"] = [](ScriptedWorker& w) {
+        w.m_bRunning = true;
+        w.m_nStatus = RESULT_WRITING;
+        // Runs until the refill asks it to end, as a worker whose writes time out would.
+        while (!w.threadShouldExit())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        failErasing(w);
+    };
+    UpgradeSupervisor::Rows rows { row("GONE") };
+    supervisor().StartSelected(rows, true);
+    ASSERT_TRUE(waitFor([&] { return supervisor().Worker(0).m_nStatus == RESULT_WRITING; }));
+
+    UpgradeSupervisor::Rows refilled;
+    supervisor().Reconcile(refilled, {});
+    ASSERT_EQ(refilled.size(), 1u) << "the failure is shown, not dropped";
+    EXPECT_EQ(refilled[0].serialNumber, "GONE");
+    EXPECT_TRUE(refilled[0].locked);
+    EXPECT_EQ(refilled[0].statusText, "Failed to upgrade, and the device may lost.");
+    ASSERT_EQ(supervisor().WorkerCount(), 1u);
+    EXPECT_TRUE(supervisor().Poll(refilled));
+    EXPECT_EQ(m_launches.size(), 2u) << "the failed worker is relaunched like any other";
 }

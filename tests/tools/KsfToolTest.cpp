@@ -86,3 +86,60 @@ TEST(KsfTool, DescriptionFileAndBadOptions)
     EXPECT_NE(run({ "pack", "-o", out.getFullPathName(), "--section", "NameLongerThan16Chars=0:pattern:1" }).exitCode, 0);
     EXPECT_NE(run({ "inspect", folder.file("missing.ksf").getFullPathName() }).exitCode, 0);
 }
+
+TEST(KsfTool, NumbersAreDecimalOrHexOnly)
+{
+    TempFolder folder;
+    const auto out = folder.file("n.ksf");
+    struct Case
+    {
+        const char* productCode;
+        int expected; // -1: refused
+    };
+    for (const Case& c : { Case { "0100", 100 }, Case { "0x0100", 256 }, Case { "0X1f", 31 }, Case { "65535", 65535 },
+                           Case { "65536", -1 }, Case { "0x", -1 }, Case { "+5", -1 }, Case { " 5", -1 }, Case { "-1", -1 },
+                           Case { "1e3", -1 }, Case { "0b101", -1 }, Case { "", -1 } })
+    {
+        SCOPED_TRACE(c.productCode);
+        const auto packed = run({ "pack", "-o", out.getFullPathName(), "--product-code", c.productCode });
+        if (c.expected < 0)
+        {
+            EXPECT_NE(packed.exitCode, 0);
+            continue;
+        }
+        ASSERT_EQ(packed.exitCode, 0) << packed.output;
+        juce::FileInputStream stream(out);
+        FirmwareImage image;
+        ASSERT_TRUE(readFirmwareImage(stream, image));
+        EXPECT_EQ(image.header.productCode(), c.expected);
+    }
+}
+
+TEST(KsfTool, LayoutsNoDeviceCanTakeAreInvalid)
+{
+    TempFolder folder;
+    const auto out = folder.file("l.ksf");
+    struct Case
+    {
+        std::vector<const char*> sections;
+        const char* reason;
+    };
+    const std::vector<Case> cases {
+        { { "App=0xFFFFFF00:pattern:512" }, "INVALID: section 0 \"App\" (0xffffff00 + 0x200) passes the end of the 32-bit address space" },
+        { { "A=0x1000:pattern:256", "B=0x10FF:pattern:1" }, "INVALID: section 1 \"B\" (0x10ff + 0x1) overlaps section 0 \"A\" (0x1000 + 0x100)" },
+        { { "Factory.CLR.1=0x2000:pattern:16", "Upgrade.Cfg=0x200F:pattern:16" },
+          "INVALID: section 1 \"Upgrade.Cfg\" (0x200f + 0x10) overlaps section 0 \"Factory.CLR.1\" (0x2000 + 0x10)" },
+        { { "A=0x1000:pattern:256", "B=0x1100:pattern:1", "Empty=0x1000:pattern:0" }, nullptr },
+    };
+    for (const Case& c : cases)
+    {
+        juce::StringArray args { "pack", "-o", out.getFullPathName() };
+        for (const char* section : c.sections)
+            args.addArray({ "--section", section });
+        ASSERT_EQ(run(args).exitCode, 0);
+        const auto inspected = run({ "inspect", out.getFullPathName() });
+        SCOPED_TRACE(inspected.output);
+        EXPECT_EQ(inspected.exitCode, c.reason != nullptr ? 1 : 0);
+        EXPECT_TRUE(inspected.output.contains(c.reason != nullptr ? c.reason : "valid"));
+    }
+}

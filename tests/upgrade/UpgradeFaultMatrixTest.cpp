@@ -1,6 +1,7 @@
 // One fault at every exchange of an upgrade in turn: each run must end in a verified upgrade
 // or in an error status, never report success over wrong flash content, never hang, and never
-// leave a valid header over sections that do not match it, not even for one exchange.
+// leave a valid header over sections that do not match it, not even for one exchange, and never
+// send a command to the device while it is busy.
 #include "UpgradeTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,8 @@ protected:
         }
         if (violationsOf(*t.emu, ProtocolViolation::WriteIntoUnerased) > 0)
             run.broken = "write into unerased bytes";
+        if (violationsOf(*t.emu, ProtocolViolation::CommandWhileBusy) > 0)
+            run.broken = "a command went to the device while it was busy";
         if (t.emu->readFlash(kSectionArea + 0x2000, 64) != std::vector<uint8_t>(64, 0xFF))
             run.broken = "an \"Upgrade.\" section was touched";
         return run;

@@ -111,13 +111,6 @@ TEST_F(UpgradeProcedure, PieceSizesOfEraseWriteAndReadBack)
         EXPECT_EQ(writes(*t.emu).size(), 40u + 1u); // 39 x 256 + 16, then the header
         EXPECT_TRUE(flashHolds(*t.emu, image, kBase));
     }
-    // A device that reports an erase unit of 0 is erased byte by byte rather than endlessly.
-    {
-        auto t = attach("TVK3", [](EmulatedDeviceConfig& c) { setEraseUnit(c, 0); });
-        const auto image = imageOf({ { "App", kSectionArea, patternBytes(5) } });
-        ASSERT_TRUE(upgrade(t, image).ok);
-        EXPECT_EQ(erases(*t.emu).size(), 1u + 5u);
-    }
 }
 
 TEST_F(UpgradeProcedure, SafeUpgradeMovesOnlyTheHeaderOperations)
@@ -307,7 +300,9 @@ TEST_F(UpgradeProcedure, FailingEraseOrWriteIsTriedThreeTimes)
     busy.device->SetWipTimeLimit(std::chrono::milliseconds(20));
     const auto stuck = upgrade(busy, image);
     EXPECT_EQ(stuck.status, RESULT_ERASE_ERROR);
-    EXPECT_EQ(erases(*busy.emu).size(), 3u);
+    EXPECT_EQ(busy.emu->totalExchanges(), busy.emu->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input))
+        << "nothing but busy polls goes to a device that never becomes idle";
+    EXPECT_EQ(violationsOf(*busy.emu, ProtocolViolation::CommandWhileBusy), 0u);
 }
 
 TEST_F(UpgradeProcedure, VerificationFailsOnceWithoutRetry)
@@ -324,7 +319,9 @@ TEST_F(UpgradeProcedure, VerificationFailsOnceWithoutRetry)
     const auto out = upgrade(t, image);
     EXPECT_FALSE(out.ok);
     EXPECT_EQ(out.status, RESULT_VERIFY_ERROR);
-    EXPECT_EQ(erases(*t.emu).size(), 2u); // one attempt, no further erase
+    // One attempt, no retry; the new header that failed its check is erased again.
+    EXPECT_EQ(erases(*t.emu), (std::vector<Command> { { kBase, hs }, { kSectionArea, 300 }, { kBase, hs } }));
+    EXPECT_FALSE(headerIsWritten(*t.emu, image, kBase));
     std::vector<uint8_t> header(image.header.data(), image.header.data() + hs);
     std::vector<uint8_t> readBack = header;
     readBack[5] ^= 0xFF;
@@ -344,7 +341,8 @@ TEST_F(UpgradeProcedure, VerificationFailsOnceWithoutRetry)
     failReport(f, { KSCAP_HID_FIRMWARE_DATA, ReportDirection::Input, 4, 1 }); // the first section piece
     EXPECT_EQ(upgrade(f, image).status, RESULT_VERIFY_ERROR);
     EXPECT_EQ(log.count("ERROR", kUpgrade, S("verify -- ReadFirmwareData -- section0", "TVK3")), 1u);
-    EXPECT_EQ(erases(*f.emu).size(), 2u);
+    EXPECT_EQ(erases(*f.emu).size(), 3u);
+    EXPECT_FALSE(headerIsWritten(*f.emu, image, kBase));
 
     // A header read-back that fails is a failure even when what was read before the failure,
     // padded with the zeroed buffer, equals the header: an image without sections has zeros
@@ -360,26 +358,100 @@ TEST_F(UpgradeProcedure, VerificationFailsOnceWithoutRetry)
 
 TEST_F(UpgradeProcedure, ImagesThatCannotBeWrittenAreRefusedBeforeAnyTraffic)
 {
-    LogCapture log;
-    auto t = attach("TVK1");
-    // Four sections: a 269-byte header does not fit one write.
-    const auto four = imageOf({ { "A", kSectionArea, patternBytes(10) },
-                                { "B", kSectionArea + 0x1000, patternBytes(10) },
-                                { "C", kSectionArea + 0x2000, patternBytes(10) },
-                                { "D", kSectionArea + 0x3000, patternBytes(10) } });
-    ASSERT_EQ(four.header.headerSize(), 269);
-    const auto out = upgrade(t, four);
-    EXPECT_FALSE(out.ok);
-    EXPECT_EQ(out.status, RESULT_WRITE_ERROR);
-    EXPECT_EQ(t.emu->totalExchanges(), 0u);
-    EXPECT_EQ(log.count("ERROR", kUpgrade,
-                        S("image refused, the device is not touched: headerSize 269 exceeds the 256 bytes that one "
-                          "header write and read-back can hold")),
-              1u);
+    // Every case leaves the device untouched: no exchange at all, the error status, one log line.
+    struct Case
+    {
+        const char* what;
+        std::vector<testing_support::SectionSpec> sections;
+        bool headerAtBase;
+        uint32_t eraseUnit;
+        const char* reason; // the logged reason
+    };
+    const std::vector<Case> cases {
+        { "four sections: a 269-byte header does not fit one write",
+          { { "A", kSectionArea, patternBytes(10) }, { "B", kSectionArea + 0x1000, patternBytes(10) },
+            { "C", kSectionArea + 0x2000, patternBytes(10) }, { "D", kSectionArea + 0x3000, patternBytes(10) } },
+          true, 4096, "headerSize 269 exceeds the 256 bytes that one header write and read-back can hold" },
+        { "a section that wraps past 2^32 to address 0",
+          { { "App", 0xFFFFFF00u, patternBytes(512) } }, true, 4096, "section 0 \"App\" (0xffffff00 + 0x200) passes the end of the 32-bit address space" },
+        { "two ordinary sections that overlap",
+          { { "A", kSectionArea, patternBytes(0x200) }, { "B", kSectionArea + 0x1FF, patternBytes(16) } }, true, 4096,
+          "section 1 \"B\" (0x401ff + 0x10) overlaps section 0 \"A\" (0x40000 + 0x200)" },
+        { "an ordinary section over a clear section",
+          { { "Factory.CLR.1", kSectionArea, patternBytes(64) }, { "App", kSectionArea + 63, patternBytes(16) } }, true,
+          4096, "section 1 \"App\" (0x4003f + 0x10) overlaps section 0 \"Factory.CLR.1\" (0x40000 + 0x40)" },
+        { "a section over the header block at the base",
+          { { "App", kBase + 100, patternBytes(16) } }, true, 4096, "section 0 \"App\" (0x10064 + 0x10) overlaps the new header block (0x10000 + 0xb9)" },
+        { "safe upgrade: a section over the installed header at the base",
+          { { "App", kBase, patternBytes(16) } }, false, 4096, "section 0 \"App\" (0x10000 + 0x10) overlaps the installed header block (0x10000 + 0x9d)" },
+        { "safe upgrade: a section over the new header above the base",
+          { { "App", kBase + 4096 + 180, patternBytes(16) } }, false, 4096, "section 0 \"App\" (0x110b4 + 0x10) overlaps the new header block (0x11000 + 0xb9)" },
+        { "a device with an erase unit of 0",
+          { { "App", kSectionArea, patternBytes(5) } }, true, 0, "the device reports an erase unit of 0 bytes" },
+    };
+    int n = 0;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        LogCapture log;
+        const std::string serial = "R" + std::to_string(++n);
+        auto t = attach(serial, [&](EmulatedDeviceConfig& config) { setEraseUnit(config, c.eraseUnit); });
+        const auto out = upgrade(t, imageOf(c.sections), c.headerAtBase);
+        EXPECT_FALSE(out.ok);
+        EXPECT_EQ(out.status, RESULT_WRITE_ERROR);
+        EXPECT_EQ(t.emu->totalExchanges(), 0u);
+        EXPECT_EQ(log.count("ERROR", kUpgrade, S(std::string("image refused, the device is not touched: ") + c.reason, serial)),
+                  1u);
+    }
 
     // Section data that does not match the table.
+    auto t = attach("TVK1");
     auto bad = imageOf({ { "A", kSectionArea, patternBytes(10) } });
     bad.sections[0].resize(5);
     EXPECT_EQ(upgrade(t, bad).status, RESULT_WRITE_ERROR);
     EXPECT_EQ(t.emu->totalExchanges(), 0u);
+
+    // Touching ranges are fine: a section right after the header block, two sections end to end.
+    auto ok = attach("TVK2");
+    const auto adjacent = imageOf({ { "App", kBase + 213, patternBytes(16) }, { "Next", kBase + 229, patternBytes(16) } });
+    EXPECT_TRUE(upgrade(ok, adjacent).ok);
+    EXPECT_TRUE(flashHolds(*ok.emu, adjacent, kBase));
+}
+
+TEST_F(UpgradeProcedure, AFailedUpgradeLeavesNoValidNewHeader)
+{
+    // One 300-byte section: per attempt the busy flag is polled once before the attempt, then
+    // after the header erase, the section erase, the two section writes and the header write.
+    const auto image = imageOf({ { "App", kSectionArea, patternBytes(300) } });
+    struct Case
+    {
+        const char* what;
+        std::function<void(Target&)> inject;
+        int32_t status;
+    };
+    const std::vector<Case> cases {
+        { "a section byte is acknowledged but stored wrong",
+          [](Target& t) { t.emu->configure([](EmulatedDeviceConfig& c) { c.storeWrong = true, c.storeWrongAddress = kSectionArea + 260; }); },
+          RESULT_VERIFY_ERROR },
+        { "the busy poll after every header write fails (the header did reach the flash)",
+          [](Target& t) {
+              for (uint64_t nth : { 6, 12, 18 })
+                  failReport(t, { KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input, nth, 1 });
+          },
+          RESULT_WRITE_ERROR },
+    };
+    int n = 0;
+    for (const Case& c : cases)
+        for (const bool atBase : { true, false })
+        {
+            SCOPED_TRACE(std::string(c.what) + (atBase ? ", header at the base" : ", safe upgrade"));
+            auto t = attach("H" + std::to_string(++n), [](EmulatedDeviceConfig& config) { setInstalledCompatibility(config, 7); });
+            c.inject(t);
+            const auto out = upgrade(t, image, atBase);
+            EXPECT_FALSE(out.ok);
+            EXPECT_EQ(out.status, c.status);
+            EXPECT_FALSE(headerIsWritten(*t.emu, image, kBase));
+            EXPECT_FALSE(headerIsWritten(*t.emu, image, kBase + 4096));
+            EXPECT_EQ(violationsOf(*t.emu, ProtocolViolation::CommandWhileBusy), 0u);
+        }
 }

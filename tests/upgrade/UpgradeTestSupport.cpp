@@ -42,12 +42,12 @@ std::vector<uint32_t> readAddresses(const EmulatedDevice& device)
 
 void setEraseUnit(EmulatedDeviceConfig& config, uint32_t eraseUnit)
 {
-    le::write32(config.flashInfo.bytes.data() + FlashInfo::OffEraseUnitSize, eraseUnit);
+    config.flashInfo.setEraseUnitSize(eraseUnit);
 }
 
 void setInstalledCompatibility(EmulatedDeviceConfig& config, uint16_t code)
 {
-    const DeviceInfo& info = config.deviceInfo;
+    const EmulatedDeviceInfo& info = config.deviceInfo;
     config.installedHeader = makeInstalledHeader(info.productCode(), info.hardwareRevision(), info.productVariant(),
                                                  headerVersionMatchingRunning(info.runningFirmwareVersion()), code);
 }

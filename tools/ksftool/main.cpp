@@ -35,22 +35,31 @@ int usage()
     return 2;
 }
 
+// Decimal, or hexadecimal after "0x" / "0X"; nothing else (no octal, signs or spaces), so that
+// "0100" is one hundred.
 std::optional<uint64_t> parseNumber(const std::string& text, uint64_t max)
 {
-    if (text.empty())
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty())
         return std::nullopt;
-    size_t used = 0;
+    const uint64_t radix = hex ? 16 : 10;
     uint64_t value = 0;
-    try
+    for (const char c : digits)
     {
-        value = std::stoull(text, &used, 0);
+        uint64_t digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = uint64_t(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = uint64_t(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = uint64_t(c - 'A' + 10);
+        else
+            return std::nullopt;
+        if (value > (max - digit) / radix)
+            return std::nullopt; // above max (checked before it could overflow)
+        value = value * radix + digit;
     }
-    catch (...)
-    {
-        return std::nullopt;
-    }
-    if (used != text.size() || value > max || text[0] == '-')
-        return std::nullopt;
     return value;
 }
 
@@ -113,8 +122,16 @@ int inspect(const juce::File& file)
     }
     if (!valid)
     {
-        std::cout << "INVALID: " << (failed < 0 ? std::string("header checksum mismatch")
-                                                : "checksum mismatch in section " + std::to_string(failed))
+        // Checksums first; a file whose checksums hold is invalid for its layout.
+        const bool checksumsHold = headerOk && [&] {
+            for (size_t i = 0; i < h.sectionCount(); ++i)
+                if (le::byteSum(image.sections[i].data(), image.sections[i].size()) != h.section(i).checksum)
+                    return false;
+            return true;
+        }();
+        std::cout << "INVALID: " << (checksumsHold ? findLayoutProblem(h)
+                                     : failed < 0  ? std::string("header checksum mismatch")
+                                                   : "checksum mismatch in section " + std::to_string(failed))
                   << "\n";
         return 1;
     }

@@ -1,6 +1,8 @@
 #include "EmulatedDevice.h"
 
 #include <algorithm>
+
+using namespace emulated_wire;
 #include <thread>
 
 namespace
@@ -152,44 +154,44 @@ bool EmulatedDevice::answerInputLocked(uint8_t* buffer, size_t length, ExchangeR
     const auto now = std::chrono::steady_clock::now();
     switch (buffer[0])
     {
-    case KSCAP_HID_DEVICE_INFO:
-        if (length != ReportLength::DeviceInfo)
+    case kIdDeviceInfo:
+        if (length != kLenDeviceInfo)
             break;
         std::copy(m_config.deviceInfo.bytes.begin(), m_config.deviceInfo.bytes.end(), buffer + 1);
         return true;
 
-    case KSCAP_HID_FIRMWARE_INFO:
-        if (length != ReportLength::FirmwareInfo)
+    case kIdFlashInfo:
+        if (length != kLenFlashInfo)
             break;
         std::copy(m_config.flashInfo.bytes.begin(), m_config.flashInfo.bytes.end(), buffer + 1);
         return true;
 
-    case KSCAP_HID_FIRMWARE_DATA:
+    case kIdData:
     {
-        if (length != ReportLength::FirmwareData)
+        if (length != kLenData)
             break;
         if (isBusyLocked(now))
             noteViolationLocked(ProtocolViolation::CommandWhileBusy, m_readAddress, 0);
         record.address = m_readAddress;
-        if (!m_flash.contains(m_readAddress, FirmwareDataPayload::ReadPieceBytes))
+        if (!m_flash.contains(m_readAddress, kReadBytesUsed))
         {
             noteViolationLocked(ProtocolViolation::OutOfRange, m_readAddress, 0);
             error = "read beyond the end of the flash";
             return false;
         }
         uint8_t* payload = buffer + 1;
-        le::write32(payload + FirmwareDataPayload::OffAddress, m_readAddress);
-        le::write16(payload + FirmwareDataPayload::OffCount, FirmwareDataPayload::MaxWriteBytes);
-        uint8_t* data = payload + FirmwareDataPayload::OffData;
-        m_flash.read(m_readAddress, data, FirmwareDataPayload::MaxWriteBytes);
+        put32(payload + kDataAddressAt, m_readAddress);
+        put16(payload + kDataCountAt, kDataCapacity);
+        uint8_t* data = payload + kDataBytesAt;
+        m_flash.read(m_readAddress, data, kDataCapacity);
         if (m_config.corruptRead && m_config.corruptReadAddress >= m_readAddress
-            && static_cast<uint64_t>(m_config.corruptReadAddress) < static_cast<uint64_t>(m_readAddress) + FirmwareDataPayload::MaxWriteBytes)
+            && static_cast<uint64_t>(m_config.corruptReadAddress) < static_cast<uint64_t>(m_readAddress) + kDataCapacity)
             data[m_config.corruptReadAddress - m_readAddress] ^= 0xFF;
         return true;
     }
 
-    case KSCAP_HID_FIRMWARE_WIP:
-        if (length != ReportLength::FirmwareWip)
+    case kIdBusy:
+        if (length != kLenBusy)
             break;
         buffer[1] = isBusyLocked(now) ? 1 : 0;
         if (m_busyPollsLeft > 0)
@@ -209,12 +211,12 @@ bool EmulatedDevice::takeOutputLocked(const uint8_t* buffer, size_t length, Exch
     const uint8_t* payload = buffer + 1;
     switch (buffer[0])
     {
-    case KSCAP_HID_FIRMWARE_ERASE:
+    case kIdErase:
     {
-        if (length != ReportLength::FirmwareErase)
+        if (length != kLenErase)
             break;
-        const uint32_t address = le::read32(payload);
-        const uint32_t count = le::read32(payload + 4);
+        const uint32_t address = get32(payload);
+        const uint32_t count = get32(payload + 4);
         record.address = address;
         record.count = count;
         if (isBusyLocked(now))
@@ -242,33 +244,42 @@ bool EmulatedDevice::takeOutputLocked(const uint8_t* buffer, size_t length, Exch
         return true;
     }
 
-    case KSCAP_HID_FIRMWARE_READ_ADDRESS:
-        if (length != ReportLength::FirmwareReadAddress)
+    case kIdReadAddress:
+        if (length != kLenReadAddress)
             break;
-        m_readAddress = le::read32(payload);
+        m_readAddress = get32(payload);
         record.address = m_readAddress;
+        if (isBusyLocked(now))
+            noteViolationLocked(ProtocolViolation::CommandWhileBusy, m_readAddress, 0);
         return true;
 
-    case KSCAP_HID_FIRMWARE_DATA:
+    case kIdData:
     {
-        if (length != ReportLength::FirmwareData)
+        if (length != kLenData)
             break;
-        const uint32_t address = le::read32(payload + FirmwareDataPayload::OffAddress);
-        const uint16_t count = le::read16(payload + FirmwareDataPayload::OffCount);
+        const uint32_t address = get32(payload + kDataAddressAt);
+        const uint16_t count = get16(payload + kDataCountAt);
         record.address = address;
         record.count = count;
         if (isBusyLocked(now))
             noteViolationLocked(ProtocolViolation::CommandWhileBusy, address, count);
-        if (count == 0 || count > FirmwareDataPayload::MaxWriteBytes || !m_flash.contains(address, count))
+        if (count == 0 || count > kDataCapacity || !m_flash.contains(address, count))
         {
             noteViolationLocked(ProtocolViolation::OutOfRange, address, count);
             error = "write of " + std::to_string(count) + " bytes rejected";
             return false;
         }
         uint32_t firstUnerased = 0;
-        const size_t unerased = m_flash.program(address, payload + FirmwareDataPayload::OffData, count, &firstUnerased);
+        const size_t unerased = m_flash.program(address, payload + kDataBytesAt, count, &firstUnerased);
         if (unerased > 0)
             noteViolationLocked(ProtocolViolation::WriteIntoUnerased, firstUnerased, static_cast<uint32_t>(unerased));
+        if (m_config.storeWrong && m_config.storeWrongAddress >= address
+            && uint64_t(m_config.storeWrongAddress) < uint64_t(address) + count)
+        {
+            // Acknowledged like any write, but the cell keeps the wrong value.
+            const uint8_t wrong = static_cast<uint8_t>(~payload[kDataBytesAt + (m_config.storeWrongAddress - address)]);
+            m_flash.load(m_config.storeWrongAddress, &wrong, 1);
+        }
         startBusyLocked(now);
         return true;
     }

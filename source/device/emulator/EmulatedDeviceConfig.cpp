@@ -4,18 +4,6 @@
 
 #include <algorithm>
 
-namespace
-{
-void putText(DeviceInfo& info, size_t offset, size_t fieldSize, const std::string& text)
-{
-    // Up to the whole field: a text of exactly the field's size leaves no NUL, as a careless
-    // device might.
-    const size_t count = std::min(fieldSize, text.size());
-    std::fill_n(info.bytes.begin() + static_cast<std::ptrdiff_t>(offset), fieldSize, uint8_t { 0 });
-    std::copy_n(text.begin(), count, info.bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-}
-} // namespace
-
 uint32_t headerVersionMatchingRunning(uint32_t runningFirmwareVersion) noexcept
 {
     const uint32_t major = (runningFirmwareVersion >> 24) & 0xFF;
@@ -45,17 +33,17 @@ EmulatedDeviceConfig makeTovrakDeviceConfig(const TovrakIdentity& id)
     config.vendorId = id.vendorId;
     config.productId = id.productId;
 
-    DeviceInfo& info = config.deviceInfo;
-    le::write16(info.bytes.data() + DeviceInfo::OffInfoFormat, id.infoFormat);
-    le::write16(info.bytes.data() + DeviceInfo::OffProductCode, id.productCode);
-    info.bytes[DeviceInfo::OffHardwareRevision] = id.hardwareRevision;
-    info.bytes[DeviceInfo::OffProductVariant] = id.productVariant;
-    le::write32(info.bytes.data() + DeviceInfo::OffRunningFirmwareVersion, id.runningFirmwareVersion);
-    putText(info, DeviceInfo::OffDeviceName, DeviceInfo::DeviceNameSize, id.name);
-    putText(info, DeviceInfo::OffSerialNumber, DeviceInfo::SerialNumberSize, id.serialNumber);
+    EmulatedDeviceInfo& info = config.deviceInfo;
+    info.setInfoFormat(id.infoFormat);
+    info.setProductCode(id.productCode);
+    info.setHardwareRevision(id.hardwareRevision);
+    info.setProductVariant(id.productVariant);
+    info.setRunningFirmwareVersion(id.runningFirmwareVersion);
+    info.setDeviceName(id.name);
+    info.setSerialNumber(id.serialNumber);
 
-    le::write32(config.flashInfo.bytes.data() + FlashInfo::OffEraseUnitSize, id.eraseUnitSize);
-    le::write32(config.flashInfo.bytes.data() + FlashInfo::OffFirmwareBaseAddress, id.firmwareBaseAddress);
+    config.flashInfo.setEraseUnitSize(id.eraseUnitSize);
+    config.flashInfo.setFirmwareBaseAddress(id.firmwareBaseAddress);
 
     config.installedHeader = makeInstalledHeader(id.productCode, id.hardwareRevision, id.productVariant,
                                                  headerVersionMatchingRunning(id.runningFirmwareVersion),

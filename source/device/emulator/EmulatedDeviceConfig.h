@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceRecords.h"
+#include "EmulatedWire.h"
 
 #include <chrono>
 #include <cstdint>
@@ -37,8 +37,8 @@ struct EmulatedDeviceConfig
     bool speaksProtocol = true;
 
     // The records the device answers with, byte for byte.
-    DeviceInfo deviceInfo;
-    FlashInfo flashInfo;
+    EmulatedDeviceInfo deviceInfo;
+    EmulatedFlashInfo flashInfo;
 
     // Flash size and the value of bytes never erased or written.
     uint32_t flashSize = 16u * 1024u * 1024u;
@@ -63,6 +63,8 @@ struct EmulatedDeviceConfig
     std::vector<ReportFault> failReports;
     bool corruptRead = false;               // one byte of read-back data comes back inverted
     uint32_t corruptReadAddress = 0;
+    bool storeWrong = false;                // a write covering this address is acknowledged but
+    uint32_t storeWrongAddress = 0;         // stores the byte inverted
     uint32_t nonBlankAddress = 0;           // erasing leaves this range at 0xA5
     uint32_t nonBlankLength = 0;
     uint64_t unplugAfterExchanges = 0;      // vanish after this many exchanges (0: never)
@@ -84,7 +86,7 @@ struct TovrakIdentity
     uint8_t hardwareRevision = 'A';
     uint8_t productVariant = 0;
     uint32_t runningFirmwareVersion = 0x01020000; // packed: major 1, minor 2, build 0
-    uint16_t infoFormat = DeviceInfo::kSupportedInfoFormat;
+    uint16_t infoFormat = 2; // the format the host understands
     uint32_t eraseUnitSize = 4096;
     uint32_t firmwareBaseAddress = 0x10000;
     // Compatibility code of the installed header; its version matches the running version.

@@ -173,7 +173,7 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
 {
     ObjectReader in(object, context, error);
     in.allowOnly({ "openFails", "attributesReadable", "descriptorParsable", "serialStringReadable", "stuckBusy",
-                   "failReports", "corruptReadAddress", "nonBlankAfterErase", "unplugAfterExchanges", "appearAtMs",
+                   "failReports", "corruptReadAddress", "storeWrongAddress", "nonBlankAfterErase", "unplugAfterExchanges", "appearAtMs",
                    "vanishAtMs" });
     in.flag("openFails", config.openFails);
     in.flag("attributesReadable", config.attributesReadable);
@@ -184,6 +184,11 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
     {
         config.corruptRead = true;
         in.number("corruptReadAddress", config.corruptReadAddress, 0, 0xFFFFFFFFll);
+    }
+    if (in.has("storeWrongAddress"))
+    {
+        config.storeWrong = true;
+        in.number("storeWrongAddress", config.storeWrongAddress, 0, 0xFFFFFFFFll);
     }
     in.number("unplugAfterExchanges", config.unplugAfterExchanges, 0, int64_t { 1 } << 40);
     int64_t appear = 0;
@@ -242,8 +247,8 @@ bool readDevice(const juce::var& object, int index, EmulatedDeviceConfig& out, s
     in.flag("foreign", foreign);
 
     TovrakIdentity id;
-    in.text("name", id.name, DeviceInfo::DeviceNameSize);
-    in.text("serialNumber", id.serialNumber, DeviceInfo::SerialNumberSize);
+    in.text("name", id.name, EmulatedDeviceInfo::kNameSize);
+    in.text("serialNumber", id.serialNumber, EmulatedDeviceInfo::kSerialSize);
     in.number("productCode", id.productCode, 0, 0xFFFF);
     std::string revision(1, static_cast<char>(id.hardwareRevision));
     in.text("revision", revision, 1);
