@@ -1,0 +1,140 @@
+#!/bin/bash
+# Runs inside the test VM as root (the host's root, read-only under a tmpfs overlay). The
+# host's scripts/test-kernel-hid copies it to the run folder (/run/khid) with an "env" file
+# beside it that names the checkout (SRC), the build folder (BUILD) and the cases (CASES).
+# Every case serves tests/kernel-hid/scenario.json through /dev/uhid with tovrak-uhid and
+# drives the real programs against the kernel's HID devices (TOVRAK_EMULATOR is unset).
+# One line per case goes to /run/khid/summary: "<case> passed|FAILED <seconds> s [why]".
+set -uo pipefail
+RUN=/run/khid
+. "$RUN/env"
+unset TOVRAK_EMULATOR
+export LC_ALL=C.UTF-8
+UHID=$BUILD/tools/tovrak-uhid
+CLI=$BUILD/tools/cli/tovrak-cli
+SCENARIO=$SRC/tests/kernel-hid/scenario.json
+CHECK=$SRC/tests/kernel-hid/check-flash.py
+SAFE=T207-533B-0042       # 533, safe upgrade: header at the firmware base + 4096
+UNSAFE=T204-534A-0318     # 534, unsafe upgrade: header at the firmware base
+NOFILE=P208-300C-1977     # partner device, no firmware file: untouched
+BASE=0x10000
+
+log() { echo "[$(date +%T.%N | cut -c1-12)] $*"; }
+now() { date +%s.%N; }
+
+# ---- helpers ------------------------------------------------------------------------------
+bridge_pid=""
+start_bridge() { # dir
+  mkdir -p "$1/dump"
+  "$UHID" --control "$1/control" --dump-dir "$1/dump" "$SCENARIO" >"$1/uhid.out" 2>"$1/uhid.err" &
+  bridge_pid=$!
+  # Four kernel devices: three Tovrak devices and the keyboard.
+  for _ in $(seq 200); do
+    [ "$(ls /sys/class/hidraw 2>/dev/null | wc -l)" -ge 4 ] && return 0
+    kill -0 "$bridge_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  log "the bridge did not create four hidraw devices"; cat "$1/uhid.err"; return 1
+}
+stop_bridge() { # dir; the bridge writes the flash dumps and reports protocol violations
+  echo quit >"$1/control"
+  wait "$bridge_pid"; local rc=$?
+  bridge_pid=""
+  if [ -s "$1/uhid.err" ]; then log "bridge messages:"; sed 's/^/    /' "$1/uhid.err"; fi
+  [ "$rc" -eq 0 ] || { log "tovrak-uhid exited with $rc"; return 1; }
+}
+node_of() { # serial -> hidrawN
+  local d
+  for d in /sys/class/hidraw/*; do
+    grep -qx "HID_UNIQ=$1" "$d/device/uevent" 2>/dev/null && { basename "$d"; return 0; }
+  done
+  return 1
+}
+wait_for() { # seconds command...
+  local limit=$1; shift
+  local end=$(( $(date +%s) + limit ))
+  while [ "$(date +%s)" -le "$end" ]; do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print($2)" "$1"; }
+folder() { # a user's program folder: texts and the firmware files
+  mkdir -p "$1"
+  cp "$SRC/resources/translations.csv" "$RUN"/firmware/*.ksf "$1/"
+}
+
+# ---- case: list and upgrade through hidapi and hidraw ----------------------------------------
+case_native() {
+  local w=/tmp/native
+  folder "$w"
+  start_bridge "$w" || return 1
+  for s in $SAFE $UNSAFE $NOFILE; do
+    local n; n=$(node_of $s) || { log "no hidraw node for $s"; return 1; }
+    log "$s is /dev/$n, descriptor $(wc -c </sys/class/hidraw/$n/device/report_descriptor) bytes"
+  done
+  (cd "$w" && "$CLI" list --json >list.json 2>list.err); local rc=$?
+  log "tovrak-cli list --json: exit $rc"; python3 -m json.tool "$w/list.json" | head -c 3000
+  [ "$rc" -eq 0 ] || { cat "$w/list.err"; return 1; }
+  [ "$(json "$w/list.json" "(d['deviceCount'], d['upgradableCount'])")" = "(3, 2)" ] || { log "list: wrong counts"; return 1; }
+  [ "$(json "$w/list.json" "sorted(x['serialNumber'] for x in d['devices'])")" = "['$NOFILE', '$UNSAFE', '$SAFE']" ] \
+    || { log "list: wrong devices"; return 1; }
+  local t0; t0=$(now)
+  (cd "$w" && "$CLI" upgrade --all --yes --json >upgrade.json 2>upgrade.err); rc=$?
+  log "tovrak-cli upgrade --all --yes: exit $rc in $(echo "$(now) - $t0" | bc) s"
+  cat "$w/upgrade.err"
+  [ "$rc" -eq 0 ] || return 1
+  [ "$(json "$w/upgrade.json" "sorted((x['serialNumber'], x['result']) for x in d['devices'] if x['result'] != 'skipped')")" \
+    = "[('$UNSAFE', 'verified'), ('$SAFE', 'verified')]" ] || { log "upgrade: wrong results"; return 1; }
+  stop_bridge "$w" || return 1
+  python3 "$CHECK" "$w/dump/$SAFE.flash" --image "$w/tovrak_40.ksf" --header-at $((BASE + 4096)) \
+    && python3 "$CHECK" "$w/dump/$UNSAFE.flash" --image "$w/tovrak_5.ksf" --header-at $BASE \
+    && python3 "$CHECK" "$w/dump/$NOFILE.flash" --untouched $BASE:157
+}
+
+# ---- case: unplug and replug while tovrak-cli watch runs ------------------------------------------
+case_hotplug() {
+  local w=/tmp/hotplug
+  folder "$w"
+  start_bridge "$w" || return 1
+  (cd "$w" && exec "$CLI" watch --json --seconds 60 >watch.out 2>watch.err) &
+  local watch_pid=$!
+  count() { grep -c "\"event\": *\"$1\".*\"serialNumber\": *\"$2\"" "$w/watch.out"; }
+  at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
+  wait_for 20 at_least attached $SAFE 1 && wait_for 5 at_least attached $UNSAFE 1 && wait_for 5 at_least attached $NOFILE 1 \
+    || { log "watch did not list the devices"; cat "$w/watch.out" "$w/watch.err"; return 1; }
+  local before; before=$(node_of $UNSAFE)
+  local t0; t0=$(now)
+  echo "unplug $UNSAFE" >"$w/control"
+  wait_for 5 at_least detached $UNSAFE 1 || { log "watch missed the unplug"; cat "$w/watch.out"; return 1; }
+  log "unplug seen by watch after $(echo "$(now) - $t0" | bc) s; /dev/$before present: $([ -e /dev/$before ] && echo yes || echo no)"
+  t0=$(now)
+  echo "plug $UNSAFE" >"$w/control"
+  wait_for 5 at_least attached $UNSAFE 2 || { log "watch missed the replug"; cat "$w/watch.out"; return 1; }
+  local after; after=$(node_of $UNSAFE)
+  log "replug seen by watch after $(echo "$(now) - $t0" | bc) s; hidraw node before $before, after $after"
+  [ "$before" = "$after" ] || { log "the replug did not reuse the hidraw node"; return 1; }
+  # Unplug and replug between two polls of the device list: the same node, a new device.
+  echo "unplug $SAFE" >"$w/control"; echo "plug $SAFE" >"$w/control"
+  sleep 1
+  kill -INT $watch_pid; wait $watch_pid
+  log "watch output:"; sed 's/^/    /' "$w/watch.out"
+  [ "$(count detached $SAFE)" -eq 0 ] || log "note: the fast replug of $SAFE was seen as detached and attached"
+  (cd "$w" && "$CLI" list --json >list.json 2>list.err) || { log "list after the replugs failed"; cat "$w/list.err"; return 1; }
+  [ "$(json "$w/list.json" "d['deviceCount']")" = 3 ] || { log "list after the replugs: wrong count"; return 1; }
+  [ "$(count attached $NOFILE)" -eq 1 ] && [ "$(count detached $NOFILE)" -eq 0 ] || { log "an untouched device came and went"; return 1; }
+  stop_bridge "$w"
+}
+
+# ---- run the cases ---------------------------------------------------------------------------
+: >"$RUN/summary"
+overall=0
+log "kernel $(uname -r); uhid: $([ -c /dev/uhid ] && echo yes || echo no)"
+for c in $CASES; do
+  log "=== case $c"
+  t0=$(now)
+  if "case_$c"; then result=passed; else result=FAILED; overall=1; fi
+  if [ -n "$bridge_pid" ]; then kill "$bridge_pid" 2>/dev/null; wait "$bridge_pid" 2>/dev/null; bridge_pid=""; fi
+  seconds=$(printf '%.1f' "$(echo "$(now) - $t0" | bc)")
+  log "=== case $c: $result in $seconds s"
+  echo "$c $result $seconds" >>"$RUN/summary"
+done
+exit $overall
