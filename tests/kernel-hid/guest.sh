@@ -26,7 +26,7 @@ now() { date +%s.%N; }
 bridge_pid=""
 start_bridge() { # dir
   mkdir -p "$1/dump"
-  "$UHID" --control "$1/control" --dump-dir "$1/dump" "$SCENARIO" >"$1/uhid.out" 2>"$1/uhid.err" &
+  "$UHID" ${UHID_TRACE:+--trace} --control "$1/control" --dump-dir "$1/dump" "$SCENARIO" >"$1/uhid.out" 2>"$1/uhid.err" &
   bridge_pid=$!
   # Four kernel devices: three Tovrak devices and the keyboard.
   for _ in $(seq 200); do
@@ -122,6 +122,91 @@ case_hotplug() {
   [ "$(json "$w/list.json" "d['deviceCount']")" = 3 ] || { log "list after the replugs: wrong count"; return 1; }
   [ "$(count attached $NOFILE)" -eq 1 ] && [ "$(count detached $NOFILE)" -eq 0 ] || { log "an untouched device came and went"; return 1; }
   stop_bridge "$w"
+}
+
+# ---- case: the window on Xvfb upgrading one device ------------------------------------------------
+# Only the HD60 Pro's firmware file is in the folder, so "Select All" selects that one device.
+case_window() {
+  local w=/tmp/window
+  mkdir -p "$w"; cp "$SRC/resources/translations.csv" "$RUN/firmware/tovrak_40.ksf" "$w/"
+  start_bridge "$w" || return 1
+  Xvfb -screen 0 1280x800x24 -nolisten tcp -displayfd 9 9>"$w/display" >/dev/null 2>&1 &
+  local xvfb_pid=$!
+  wait_for 20 test -s "$w/display" || { log "Xvfb did not start"; return 1; }
+  export DISPLAY=":$(cat "$w/display")"
+  (cd "$w" && exec "$BUILD/source/app/TovrakUpgrade" >program.out 2>&1) &
+  local program_pid=$!
+  local window=""
+  find_window() { window=$(xdotool search --name "Tovrak Upgrade Utility" 2>/dev/null | head -n1); [ -n "$window" ]; }
+  wait_for 60 find_window || { log "the window did not appear"; kill $xvfb_pid; return 1; }
+  local log_file=$w/TovrakUpgrade.log.txt
+  listed() { grep -q "find a new device :T207-533B-0042" "$log_file" 2>/dev/null; }
+  wait_for 30 listed || { log "the window did not find the device"; kill $xvfb_pid; return 1; }
+  sleep 2
+  # "Select All" at the left of the button strip, "Update" at its right (window coordinates).
+  xdotool mousemove --window "$window" 29 669 click 1; sleep 0.5
+  xdotool mousemove --window "$window" 1011 669 click 1; sleep 1.5
+  xdotool key Return
+  verified() { [ "$(grep -c "verify firmware data end." "$log_file")" -ge 1 ]; }
+  wait_for 90 verified || { log "the upgrade did not end"; tail -n 20 "$log_file"; kill $xvfb_pid; return 1; }
+  sleep 3 # the table's poll and refill
+  import -window root "$RUN/window.png"
+  xdotool key --window "$window" Escape
+  wait_for 15 eval '! kill -0 $program_pid 2>/dev/null' || { log "the program did not end"; kill $program_pid; }
+  kill $xvfb_pid; wait $xvfb_pid 2>/dev/null
+  local started; started=$(grep -c "start upgrade thread for" "$log_file")
+  [ "$started" -eq 1 ] || { log "$started upgrade threads started, expected 1"; return 1; }
+  stop_bridge "$w" || return 1
+  python3 "$CHECK" "$w/dump/$SAFE.flash" --image "$w/tovrak_40.ksf" --header-at $((BASE + 4096)) \
+    && python3 "$CHECK" "$w/dump/$UNSAFE.flash" --untouched $BASE:157
+}
+
+# ---- case: the Windows build under Wine, through Wine's hidraw bus and SetupAPI/HidD ---------
+case_wine() {
+  local w=/tmp/wine
+  folder "$w"
+  cp "$WINDOWS_CLI" "$w/tovrak-cli.exe"
+  start_bridge "$w" || return 1
+  export WINEPREFIX=$WINE_PREFIX WINEARCH=win32 WINELOADER=/usr/lib/wine/wine WINEDEBUG=${WINE_DEBUG:--all}
+  unset DISPLAY
+  local wine=/usr/lib/wine/wine wineserver=/usr/lib/wine/wineserver
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # Made here once (the host may not run 32-bit programs) and kept by the host's cache.
+    local t0; t0=$(now)
+    WINEPREFIX=/tmp/wine-prefix "$wine" wineboot -i >/dev/null 2>&1
+    # Debian's Wine starts only its SDL bus unless told otherwise; the hidraw bus is the one wanted.
+    WINEPREFIX=/tmp/wine-prefix "$wine" reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+      /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    WINEPREFIX=/tmp/wine-prefix "$wineserver" -w
+    tar -C /tmp/wine-prefix -cf "$RUN/wine-prefix.tar" . || return 1
+    export WINEPREFIX=/tmp/wine-prefix
+    log "Wine prefix made in $(echo "$(now) - $t0" | bc) s (kept for the next runs)"
+  fi
+  # Wine's bus driver adds the hidraw devices shortly after the prefix starts.
+  "$wineserver" -p5
+  local rc tries=0
+  while :; do
+    tries=$((tries + 1))
+    (cd "$w" && "$wine" tovrak-cli.exe list --json >list.json 2>list.err); rc=$?
+    [ "$rc" -eq 0 ] && [ "$(json "$w/list.json" "d['deviceCount']")" = 3 ] && break
+    [ "$tries" -lt 15 ] || { log "Wine: tovrak-cli.exe list found no devices (exit $rc)"; cat "$w/list.json" "$w/list.err"; "$wineserver" -k; return 1; }
+    sleep 1
+  done
+  log "Wine: tovrak-cli.exe list --json: exit $rc after $tries attempt(s)"
+  tr -d '\r' <"$w/list.json" | python3 -m json.tool | grep -E '"(serialNumber|statusText|deviceCount|upgradableCount)"'
+  [ "$(json "$w/list.json" "(d['deviceCount'], d['upgradableCount'])")" = "(3, 2)" ] || { log "Wine list: wrong counts"; "$wineserver" -k; return 1; }
+  local t0; t0=$(now)
+  (cd "$w" && "$wine" tovrak-cli.exe upgrade --all --yes --json >upgrade.json 2>upgrade.err); rc=$?
+  log "Wine: tovrak-cli.exe upgrade --all --yes: exit $rc in $(echo "$(now) - $t0" | bc) s"
+  tr -d '\r' <"$w/upgrade.err"
+  "$wineserver" -k
+  [ "$rc" -eq 0 ] || return 1
+  [ "$(json "$w/upgrade.json" "sorted((x['serialNumber'], x['result']) for x in d['devices'] if x['result'] != 'skipped')")" \
+    = "[('$UNSAFE', 'verified'), ('$SAFE', 'verified')]" ] || { log "Wine upgrade: wrong results"; return 1; }
+  stop_bridge "$w" || return 1
+  python3 "$CHECK" "$w/dump/$SAFE.flash" --image "$w/tovrak_40.ksf" --header-at $((BASE + 4096)) \
+    && python3 "$CHECK" "$w/dump/$UNSAFE.flash" --image "$w/tovrak_5.ksf" --header-at $BASE \
+    && python3 "$CHECK" "$w/dump/$NOFILE.flash" --untouched $BASE:157
 }
 
 # ---- run the cases ---------------------------------------------------------------------------
