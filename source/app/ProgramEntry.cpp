@@ -38,6 +38,7 @@ int runProgramEntry(int argc, const char* argv[])
     // The arguments are handed to the framework (which needs them on some platforms) but the
     // program itself takes no notice of them.
     const int exitCode = platform::runApplicationMain(argc, argv);
+    KS_LOG_INFO("WinMain", "the program ends, exit code " << exitCode);
 
     TranslationHelper::deleteInstance();
     return exitCode;

@@ -2,6 +2,8 @@
 
 #include "Fonts.h"
 #include "InstanceRefusedAlert.h"
+#include "KSTableListBox.h"
+#include "MainComponent.h"
 #include "MainWindow.h"
 #include "Platform.h"
 #include "Log.h"
@@ -56,12 +58,62 @@ void UpgradeApplication::initialise(const juce::String&)
 
     auto window = std::make_unique<MainWindow>(getApplicationName());
     mainWindow = std::move(window); // a previous window, if any, goes now
+
+    // Watched from now on: the display connection is open and the devices are in use.
+    platform::watchSessionEnd([](platform::SessionEnd reason) {
+        if (reason == platform::SessionEnd::DisplayLost)
+        {
+            // Already on the message thread, and no message can be delivered any more.
+            if (auto* app = dynamic_cast<UpgradeApplication*>(juce::JUCEApplicationBase::getInstance()))
+                app->endForSession(reason);
+            return;
+        }
+        juce::MessageManager::callAsync([reason] {
+            if (auto* app = dynamic_cast<UpgradeApplication*>(juce::JUCEApplicationBase::getInstance()))
+                app->endForSession(reason);
+        });
+    });
 }
 
 void UpgradeApplication::shutdown()
 {
+    // No session handler may run into a half-destroyed window.
+    platform::stopWatchingSessionEnd();
     mainWindow.reset();
     releaseInstanceGuard();
+}
+
+void UpgradeApplication::endForSession(platform::SessionEnd reason)
+{
+    if (endingForSession)
+        return;
+    endingForSession = true;
+
+    const int exitCode = platform::sessionEndExitCode(reason);
+    KS_LOG_INFO("UpgradeApplication::endForSession",
+                "the session ends the program (" << platform::describeSessionEnd(reason)
+                                                 << "): no new upgrade starts, running upgrades finish first");
+    releaseDevices();
+    KS_LOG_INFO("UpgradeApplication::endForSession",
+                "upgrades ended and devices released; the program ends with exit code " << exitCode);
+
+    if (reason == platform::SessionEnd::DisplayLost)
+    {
+        // The platform layer ends the process when this returns; the lock goes with it.
+        releaseInstanceGuard();
+        return;
+    }
+    setApplicationReturnValue(exitCode);
+    quit();
+}
+
+void UpgradeApplication::releaseDevices()
+{
+    MainComponent* component = mainWindow != nullptr ? mainWindow->GetMainComponent() : nullptr;
+    if (KSTableListBox* table = component != nullptr ? component->GetDeviceTable() : nullptr)
+        table->ReleaseDevices();
+    else
+        CTovrakDevice::Uninit();
 }
 
 void UpgradeApplication::releaseInstanceGuard()

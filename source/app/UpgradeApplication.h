@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MainWindow.h"
+#include "Platform.h"
 #include "SingleInstanceGuard.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -26,8 +27,19 @@ public:
 
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
+    // The desktop session ends the program (its display went away, or SIGTERM / SIGHUP):
+    // no new upgrade starts, running upgrades finish, the devices are released and the log says
+    // why. A signal then quits the message loop with a non-zero exit code, so the ordinary
+    // shutdown follows; for a lost display the platform layer ends the process once this
+    // returns. Message thread; a second call does nothing.
+    void endForSession(platform::SessionEnd reason);
+
 private:
     void releaseInstanceGuard();
+    // Waits for running upgrades and releases the devices, without touching the display.
+    void releaseDevices();
+
+    bool endingForSession = false;
 
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<SingleInstanceGuard> instanceGuard;

@@ -100,4 +100,43 @@ public:
 // they are handed on, as the framework needs them on some platforms.
 int runApplicationMain(int argc, const char* argv[]);
 
+// ---- The session ending the program from outside ----------------------------------------------------
+// Why the desktop session ends the program: its display connection broke (logout, an X server
+// that crashed or restarted, a lost ssh forwarding), or it was sent SIGTERM or SIGHUP.
+enum class SessionEnd : int
+{
+    DisplayLost = 1,
+    Terminated = 2, // SIGTERM
+    HungUp = 3      // SIGHUP
+};
+
+// What the program does when the session ends it.
+//  - DisplayLost: called on the thread whose display call found the connection broken (the
+//    message thread), from inside the display library. The handler must not touch the display;
+//    it ends the program's own work (upgrades, devices, log) and returns. This layer then ends
+//    the process at once with sessionEndExitCode(DisplayLost), without running the static
+//    destructors, which threads of the framework may still be using.
+//  - Terminated, HungUp: called on a watcher thread of this layer, never inside the signal
+//    handler; the handler hands the work to the message thread. Later signals while the first
+//    is being handled are handed on as well.
+using SessionEndHandler = std::function<void(SessionEnd)>;
+
+// Starts watching (Linux: SIGTERM, SIGHUP and the X connection of the framework, which must be
+// open already; macOS: the signals). Replaces an earlier handler. Returns false when nothing
+// could be watched. Windows: does nothing and returns false (the framework's close request
+// serves there).
+bool watchSessionEnd(SessionEndHandler handler);
+
+// Stops watching: from now on SIGTERM and SIGHUP are ignored (the program is ending anyway) and
+// the watcher thread has ended when this returns. The display hook stays: a display that breaks
+// during the rest of the shutdown still ends the process at once.
+void stopWatchingSessionEnd();
+
+// The exit code for an end the session forced: 1 for a lost display, 128 + the signal number
+// for a signal (the code a shell shows for a process ended by that signal).
+int sessionEndExitCode(SessionEnd reason);
+
+// Words for the log: "the display connection broke", "SIGTERM", "SIGHUP".
+const char* describeSessionEnd(SessionEnd reason);
+
 } // namespace platform

@@ -80,12 +80,18 @@ KSTableListBox::KSTableListBox(ICallbackCheckAll* callback)
 
 KSTableListBox::~KSTableListBox()
 {
+    ReleaseDevices();
+    // The cells refer to this table: they go before the rest of it.
+    m_table.reset();
+}
+
+void KSTableListBox::ReleaseDevices()
+{
+    m_bDevicesReleased = true;
     stopTimer();
     m_supervisor.StopAll();
     g_firmwareFileMgr.clearImages();
     CTovrakDevice::Uninit();
-    // The cells refer to this table: they go before the rest of it.
-    m_table.reset();
 }
 
 DeviceRow* KSTableListBox::GetRow(int row)
@@ -144,6 +150,9 @@ void KSTableListBox::RememberSelection()
 
 void KSTableListBox::RefreshDeviceRows()
 {
+    // A refill would open the released devices again.
+    if (m_bDevicesReleased)
+        return;
     ++m_nRefillCount;
     RememberSelection();
     CTovrakDevice::Refresh();
@@ -186,6 +195,11 @@ void KSTableListBox::PollUpgradeThreads()
 
 void KSTableListBox::StartUpgradeSelectedDevices()
 {
+    if (m_bDevicesReleased)
+    {
+        KS_LOG_INFO("KSTableListBox::StartUpgradeSelectedDevices", "the program ends: no upgrade starts");
+        return;
+    }
     KS_LOG_DEBUG("KSTableListBox::StartUpgradeSelectedDevices", "begin");
     RefreshDeviceRows();
     m_supervisor.StartSelected(m_rows, m_bAllowDowngrade);

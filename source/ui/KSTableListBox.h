@@ -58,6 +58,13 @@ public:
     // Stops the workers, releases the firmware images and stops the device monitoring.
     ~KSTableListBox() override;
 
+    // The program's end: stops the poll, waits for every running worker to end its upgrade
+    // (their flashes finish; failed workers are not relaunched), releases the firmware images
+    // and the devices. Afterwards the table starts no upgrade and no refill. Touches nothing of
+    // the display, so it may run when the display is gone. Safe to call again.
+    void ReleaseDevices();
+    bool AreDevicesReleased() const noexcept { return m_bDevicesReleased; }
+
     // ---- selection ----
     void SelectAll(bool select);
     bool HasSelectedRows() const;
@@ -123,6 +130,7 @@ private:
     UpgradeSupervisor m_supervisor; // the workers and the serial numbers upgraded since start
     ICallbackCheckAll* m_pCallback; // not owned
     int m_nRefillCount = 0;
+    bool m_bDevicesReleased = false;
     // Created before the device monitoring starts, so that OnDeviceChanged, which posts from the
     // idle thread, only ever reads this component's weak reference and never creates it.
     juce::Component::SafePointer<KSTableListBox> m_self;

@@ -1,9 +1,13 @@
 #pragma once
-// Helpers for tests that start the real program: a private X display, child processes, waits.
+// Helpers for tests that start the real program: a private X display, child processes, waits,
+// and what a failing test keeps for the person reading the CI log.
 
+#include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
 
 #include <chrono>
+#include <functional>
+#include <iostream>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -69,14 +73,22 @@ public:
             ::unsetenv("DISPLAY");
         else
             ::setenv("DISPLAY", m_previous.c_str(), 1);
-        if (m_pid > 0)
-        {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+        kill(SIGTERM);
     }
 
     bool ok() const { return !m_display.empty(); }
+    bool running() const { return m_pid > 0; }
+
+    // Ends the X server now (SIGKILL: as if it crashed), breaking every client's connection.
+    void kill(int signalNumber = SIGKILL)
+    {
+        if (m_pid > 0)
+        {
+            ::kill(m_pid, signalNumber);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
 
 private:
     pid_t m_pid = -1;
@@ -95,4 +107,65 @@ inline int waitForExit(pid_t pid, double seconds)
     }
     return -1;
 }
+
+// Polls a condition every 50 ms until it holds; false when it still does not after `seconds`
+// (a net for a program that hangs, not a measure of its speed).
+inline bool waitFor(const std::function<bool()>& condition, double seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i)
+    {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+inline int countInFile(const juce::File& file, const juce::String& text)
+{
+    const auto content = file.loadFileAsString();
+    int count = 0;
+    for (int at = content.indexOf(text); at >= 0; at = content.indexOf(at + 1, text))
+        ++count;
+    return count;
+}
+
+// When the test running now has failed by the time this goes (declare it after the display and
+// the program's folder, so it goes first), it keeps a screenshot of the display and the program's
+// log under <build>/test-failures/<suite>.<test>/ and prints the log's end and the folder into
+// the test's output, which ctest --output-on-failure (and so CI) shows.
+class KeepOnFailure
+{
+public:
+    explicit KeepOnFailure(juce::File log) : m_log(std::move(log)) {}
+    KeepOnFailure(const KeepOnFailure&) = delete;
+    KeepOnFailure& operator=(const KeepOnFailure&) = delete;
+
+    ~KeepOnFailure() { keepNow(); }
+
+    // Keeps what there is now (once), e.g. before the program is stopped.
+    void keepNow()
+    {
+        if (m_kept || !::testing::Test::HasFailure())
+            return;
+        m_kept = true;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const juce::File folder = juce::File(TOVRAK_BUILD_DIR "/test-failures")
+                                      .getChildFile(juce::String(info->test_suite_name()) + "." + info->name());
+        folder.deleteRecursively();
+        folder.createDirectory();
+        if (std::getenv("DISPLAY") != nullptr)
+            run({ "import", "-window", "root", folder.getChildFile("screen.png").getFullPathName() });
+        m_log.copyFileTo(folder.getChildFile(m_log.getFileName()));
+        const auto lines = juce::StringArray::fromLines(m_log.loadFileAsString());
+        std::cout << "---- the program's log (last lines of " << lines.size() << ") ----\n";
+        for (int i = juce::jmax(0, lines.size() - 80); i < lines.size(); ++i)
+            std::cout << lines[i] << "\n";
+        std::cout << "---- log and screenshot kept in " << folder.getFullPathName() << std::endl;
+    }
+
+private:
+    juce::File m_log;
+    bool m_kept = false;
+};
 } // namespace program_test

@@ -47,10 +47,19 @@ int runWith(KSAlertWindow& alert, std::function<void(KSAlertWindow&)> action)
         if (safe != nullptr)
             action(*safe);
     });
-    juce::Timer::callAfterDelay(8000, [safe] {
-        if (safe != nullptr && safe->isCurrentlyModal(false))
-            safe->exitModalState(-99);
-    });
+    // Owned here, so that it goes with the loop it guards instead of outliving the test.
+    struct Watchdog : juce::Timer
+    {
+        juce::Component::SafePointer<KSAlertWindow> window;
+        void timerCallback() override
+        {
+            stopTimer();
+            if (window != nullptr && window->isCurrentlyModal(false))
+                window->exitModalState(-99);
+        }
+    } watchdog;
+    watchdog.window = safe;
+    watchdog.startTimer(8000);
     return alert.runModalLoop();
 }
 } // namespace

@@ -154,4 +154,13 @@ int runApplicationMain(int, const char*[])
     return juce::JUCEApplicationBase::main();
 }
 
+// The framework's close request serves for a session that ends; the display of a Windows
+// session does not go away under a running program.
+bool watchSessionEnd(SessionEndHandler)
+{
+    return false;
+}
+
+void stopWatchingSessionEnd() {}
+
 } // namespace platform
