@@ -315,38 +315,45 @@ TEST_F(Supervision, SelectionRules)
 
 // A worker that ends failed between the poll's look at its outcome and its look at whether it
 // runs must still be relaunched. The long row list stretches the time the poll spends between
-// its reads of one worker, and the worker fails inside that time.
+// its reads of one worker; the worker fails at a different moment of that time in every round.
 TEST_F(Supervision, AWorkerThatFailsDuringAPollIsRelaunched)
 {
     std::atomic<bool> polling { false };
-    m_scripts["A"] = [&polling](ScriptedWorker& w) {
+    std::atomic<int> delayMicroseconds { 0 };
+    m_scripts["A"] = [&](ScriptedWorker& w) {
         w.m_bRunning = true;
         w.m_nStatus = RESULT_ERASING;
-        if (w.m_nRestartCount > 0)
+        if (w.m_nRestartCount == 0)
         {
-            failErasing(w);
-            return;
+            while (!polling)
+                std::this_thread::yield();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(delayMicroseconds.load());
+            while (std::chrono::steady_clock::now() < until)
+                ; // spin: a sleep would come back far too late
         }
-        while (!polling)
-            std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::microseconds(300));
         failErasing(w);
     };
     UpgradeSupervisor::Rows rows(200000, row("OTHER", false));
     rows.push_back(row("A"));
-    supervisor().StartSelected(rows, true);
-    ASSERT_TRUE(waitFor([&] { return supervisor().Worker(0).m_nStatus == RESULT_ERASING; }));
-
-    polling = true;
-    supervisor().Poll(rows);
-    // Either the poll saw the worker still running (and the next poll relaunches it) or it saw it
-    // failed and relaunched it already; it must not end the upgrading state with no relaunch.
-    for (int tick = 0; tick < 8 && supervisor().IsUpgrading(); ++tick)
+    for (int round = 0; round < 40; ++round)
     {
-        waitForAllToEnd();
+        SCOPED_TRACE("round " + std::to_string(round));
+        m_launches.clear();
+        polling = false;
+        delayMicroseconds = 50 * round;
+        supervisor().StartSelected(rows, true);
+        ASSERT_TRUE(waitFor([&] { return supervisor().Worker(0).m_nStatus == RESULT_ERASING; }));
+        polling = true;
         supervisor().Poll(rows);
+        // Either the poll saw the worker still running (and a later poll relaunches it) or it saw
+        // it failed and relaunched it; it must not end the upgrading state without a relaunch.
+        for (int tick = 0; tick < 8 && supervisor().IsUpgrading(); ++tick)
+        {
+            waitForAllToEnd();
+            supervisor().Poll(rows);
+        }
+        ASSERT_EQ(m_launches.size(), 3u) << "every attempt of the row was made";
     }
-    EXPECT_EQ(m_launches.size(), 3u) << "every attempt of the row was made";
 }
 
 // A worker whose device left the list while it still ran, and that then failed, keeps its
