@@ -43,7 +43,10 @@ constexpr uint32_t kBase = 0x10000;
 constexpr uint32_t kArea = 0x40000;
 constexpr int kDevices = 8;
 constexpr auto kRunLimit = std::chrono::seconds(20);
-constexpr auto kWipLimit = std::chrono::milliseconds(15);
+// The busy wait's limit: short for a device whose flag sticks (its runs are meant to give up),
+// long for all others, so that a loaded machine's late wake-ups do not count as a device fault.
+constexpr auto kStuckWipLimit = std::chrono::milliseconds(15);
+constexpr auto kWipLimit = std::chrono::seconds(5);
 
 enum Fault
 {
@@ -193,12 +196,12 @@ struct Slot
     int32_t status = 0;
 };
 
-bool runUpgrade(Slot& slot, const FirmwareImage& image, std::atomic<int32_t>& status)
+bool runUpgrade(Slot& slot, const FirmwareImage& image, std::atomic<int32_t>& status, bool faulty)
 {
     CTovrakDevice device(slot.emu->path());
     if (!device.present())
         return false;
-    device.SetWipTimeLimit(kWipLimit);
+    device.SetWipTimeLimit(faulty && slot.fault == StuckBusy ? kStuckWipLimit : kWipLimit);
     std::atomic<int32_t> progress { 0 };
     return device.Upgrade(image.header, image.sections, status, progress, slot.headerAtBase);
 }
@@ -269,6 +272,10 @@ int main(int argc, char** argv)
             const auto app = slot.image.header.section(0);
             const uint32_t wrongAt = pick(rng, 5) == 0 ? kBase + (slot.headerAtBase ? 0u : 4096u) + pick(rng, slot.image.header.headerSize())
                                                        : app.flashAddress + pick(rng, std::max<uint32_t>(app.length, 1));
+            // A replug before every run: it ends whatever flash operation the last run left
+            // running, as the time between two upgrades does on a real device.
+            slot.emu->unplug();
+            slot.emu->plug();
             slot.emu->clearHistory();
             slot.emu->configure([&](EmulatedDeviceConfig& c) {
                 c.busyPolls = busyPolls;
@@ -317,7 +324,7 @@ int main(int argc, char** argv)
         std::array<std::atomic<int32_t>, kDevices> status {};
         std::vector<std::future<bool>> runs;
         for (int i = 0; i < kDevices; ++i)
-            runs.push_back(std::async(std::launch::async, [&, i] { return runUpgrade(slots[i], slots[i].image, status[i]); }));
+            runs.push_back(std::async(std::launch::async, [&, i] { return runUpgrade(slots[i], slots[i].image, status[i], true); }));
         for (int i = 0; i < kDevices; ++i)
         {
             if (runs[i].wait_for(kRunLimit) != std::future_status::ready)
@@ -362,7 +369,8 @@ int main(int argc, char** argv)
             if (violations(emu, ProtocolViolation::WriteIntoUnerased) > 0)
                 fail(stats, WriteIntoUnerased, slot, "faulty run");
 
-            // Faults off, device back; then a plain run must bring it to the exact image.
+            // Faults off, device replugged; then a plain run must bring it to the exact image.
+            emu.unplug();
             emu.plug();
             emu.clearHistory();
             emu.configure([](EmulatedDeviceConfig& c) {
@@ -377,7 +385,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < kDevices; ++i)
         {
             cleanImages[i] = slots[i].fault == HostileLayout ? goodImage(rng) : slots[i].image;
-            cleanRuns.push_back(std::async(std::launch::async, [&, i] { return runUpgrade(slots[i], cleanImages[i], status[i]); }));
+            cleanRuns.push_back(std::async(std::launch::async, [&, i] { return runUpgrade(slots[i], cleanImages[i], status[i], false); }));
         }
         for (int i = 0; i < kDevices; ++i)
         {
