@@ -58,6 +58,16 @@ inline std::string fixedFieldText(const uint8_t* field, size_t fieldSize)
     return text;
 }
 
+// The hardware revision byte as a text: one printable ASCII character, '?' for any other byte
+// (a control character or half of a multi-byte character from a device must not reach a log
+// line or the screen), nothing for 0.
+inline std::string revisionText(uint8_t revision)
+{
+    if (revision == 0)
+        return {};
+    return std::string(1, (revision >= 0x20 && revision < 0x7f) ? static_cast<char>(revision) : '?');
+}
+
 // The 224-byte payload of KSCAP_HID_DEVICE_INFO.
 struct DeviceInfo
 {
@@ -90,6 +100,8 @@ struct DeviceInfo
     // At most 128 and 18 characters: a device that leaves out the NUL is cut at the field's end.
     std::string deviceName() const { return fixedFieldText(bytes.data() + OffDeviceName, DeviceNameSize); }
     std::string serialNumber() const { return fixedFieldText(bytes.data() + OffSerialNumber, SerialNumberSize); }
+    // The revision as the one-character text that is shown and logged (see revisionText).
+    std::string hardwareRevisionText() const { return revisionText(hardwareRevision()); }
 };
 
 // The 28-byte payload of KSCAP_HID_FIRMWARE_INFO.

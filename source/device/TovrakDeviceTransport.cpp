@@ -23,7 +23,7 @@ CTovrakDevice::CTovrakDevice(const std::string& path) : m_devicePath(path)
     }
     KS_LOG_DEBUG("CTovrakDevice::CTovrakDevice",
                  "opened " << m_devicePath << ": serial No. " << m_deviceInfo.serialNumber() << ", product code "
-                           << m_deviceInfo.productCode() << ", revision " << char(m_deviceInfo.hardwareRevision())
+                           << m_deviceInfo.productCode() << ", revision " << m_deviceInfo.hardwareRevisionText()
                            << ", variant " << int(m_deviceInfo.productVariant()) << ", running firmware "
                            << readPackedVersion(m_deviceInfo.runningFirmwareVersion()).toString()
                            << ", running compatibility code " << m_runningCompatibilityCode);

@@ -27,8 +27,7 @@ DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& i
     row.name = device.name;
     row.serialNumber = device.serialNumber;
     row.selected = selected;
-    if (device.hardwareRevision != 0)
-        row.hardwareVersion = juce::String::charToString(static_cast<juce::juce_wchar>(device.hardwareRevision));
+    row.hardwareVersion = juce::String(revisionText(device.hardwareRevision));
 
     const FirmwareVersion installed = installedVersion(device.runningVersion);
     row.installedVersion = installed.toString();

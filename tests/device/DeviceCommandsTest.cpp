@@ -3,6 +3,8 @@
 
 #include "FirmwareImage.h"
 
+#include <regex>
+
 using namespace device_testing;
 
 namespace
@@ -100,11 +102,19 @@ TEST_F(DeviceSetUp, ControlCharactersInTextFieldsCannotForgeLogLines)
         std::copy(name, name + sizeof(name), c.deviceInfo.bytes.begin() + DeviceInfo::OffDeviceName);
         const char serial[] = "SN\r\n1";
         std::copy(serial, serial + sizeof(serial), c.deviceInfo.bytes.begin() + DeviceInfo::OffSerialNumber);
+        c.deviceInfo.bytes[4] = '\n'; // the hardware revision
     });
+    LogCapture log;
     CTovrakDevice device(emulated->path());
     ASSERT_TRUE(device.present());
     EXPECT_EQ(device.deviceInfo().deviceName(), "Cam?2026-01-01 ERROR forged?[2J");
     EXPECT_EQ(device.deviceInfo().serialNumber(), "SN??1");
+    EXPECT_EQ(device.deviceInfo().hardwareRevisionText(), "?");
+    EXPECT_EQ(device.deviceInfo().hardwareRevision(), '\n') << "the byte itself still selects the firmware image";
+    const auto lines = log.lines();
+    EXPECT_FALSE(lines.empty());
+    for (const auto& line : lines)
+        EXPECT_TRUE(std::regex_search(line, std::regex("^[0-9]{4}-[0-9]{2}-[0-9]{2} "))) << "a split line: " << line;
 }
 
 class DeviceCommands : public EmulatorTest
