@@ -19,9 +19,11 @@ enum InstanceResult : int
     InstanceCannotCreate = 3   // the named object could not be created
 };
 
-// Takes the process-wide instance object of the given name (Windows: a named event; Linux and
-// macOS: an exclusive lock on a file named after it in the user's runtime or temp folder).
-// Holding it again in the same process returns the previous result without a new object.
+// Takes the process-wide instance object of the given name. Windows: a named event. Linux: a
+// socket bound to the abstract name, one per machine for every user, released by the kernel when
+// the process ends in any way. macOS: an exclusive lock on a file named after it in the user's
+// runtime or temp folder. Holding it again in the same process returns the previous result
+// without a new object.
 int acquireInstance(const std::string& name);
 
 // Releases what acquireInstance took (no effect when nothing is held).
@@ -30,8 +32,15 @@ void releaseInstance();
 // True while this process holds the instance object.
 bool holdsInstance();
 
-// Path of the lock file for a name (Linux and macOS only; empty elsewhere). For tests.
-std::string instanceLockPath(const std::string& name);
+// When this environment variable is set and not empty, its value is added to every instance
+// name, so that programs started with different values do not refuse each other (test runs
+// beside each other and beside a running copy of the program).
+constexpr const char* kInstanceScopeVariable = "TOVRAK_INSTANCE_SCOPE";
+
+// The name of the object that acquireInstance takes for a name: the scoped name (Linux: cut to
+// fit a socket name, a long scope replaced by a hash), the event name (Windows), the lock file's
+// path (macOS).
+std::string instanceObjectName(const std::string& name);
 
 // ---- User interface language --------------------------------------------------------------
 // The user's default UI language as a Windows language id: the primary language is the low
@@ -41,6 +50,14 @@ uint16_t getUserDefaultUILanguage();
 
 constexpr uint16_t kPrimaryLanguageChinese = 4;
 inline uint16_t primaryLanguage(uint16_t languageId) { return static_cast<uint16_t>(languageId & 0x3ff); }
+
+// ---- Interface typeface ------------------------------------------------------------------------
+// Makes the framework's default sans-serif typeface, which the program's fonts use, one that can
+// draw Chinese. Windows: the family "FangSong". Linux and macOS: the installed font that
+// fontconfig says covers Simplified Chinese, WenQuanYi Micro Hei or Noto Sans CJK SC first.
+// Returns the family name chosen; an empty text, with nothing changed, when no installed font
+// can draw Chinese.
+std::string useChineseInterfaceTypeface();
 
 // ---- Modal message box with no owner ---------------------------------------------------------
 // Shows a modal message box with an OK button and waits until it is closed.

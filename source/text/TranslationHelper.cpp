@@ -3,8 +3,6 @@
 #include "Log.h"
 #include "Platform.h"
 
-#include <juce_gui_basics/juce_gui_basics.h>
-
 #include <map>
 #include <memory>
 
@@ -51,22 +49,40 @@ void TranslationHelper::enableFor(const juce::String& target)
     loaded = false;
 }
 
-bool TranslationHelper::selectLanguage()
+bool TranslationHelper::selectLanguage(bool drawsText)
 {
     const auto language = platform::getUserDefaultUILanguage();
-    if (platform::primaryLanguage(language) == platform::kPrimaryLanguageChinese)
+    if (platform::primaryLanguage(language) == platform::kPrimaryLanguageChinese && (!drawsText || useChineseTypeface()))
     {
         enabled = true;
         targetLanguage = "chinese";
         loaded = false;
-        // The shared fonts use the default sans-serif name, so they follow this choice.
-        juce::LookAndFeel::getDefaultLookAndFeel().setDefaultSansSerifTypefaceName("FangSong");
     }
     return loadTranslations();
 }
 
+bool TranslationHelper::useChineseTypeface()
+{
+    // The shared fonts use the default sans-serif typeface, so they follow this choice.
+    const std::string typeface = platform::useChineseInterfaceTypeface();
+    if (typeface.empty())
+    {
+        // English texts beat empty boxes.
+        KS_LOG_ERROR("TranslationHelper::selectLanguage", "no installed font can draw Chinese; the texts stay English");
+        return false;
+    }
+    KS_LOG_INFO("TranslationHelper::selectLanguage", "Chinese texts in the typeface " << typeface);
+    return true;
+}
+
 bool TranslationHelper::loadTranslations()
 {
+    // The "Fatal" box below runs a modal loop and creates a window, which asks for texts (the
+    // application's name); those lookups must not start this load again.
+    if (loading)
+        return false;
+    const juce::ScopedValueSetter<bool> loadingNow(loading, true);
+
     const juce::File file = getTableFile();
     if (!file.existsAsFile())
     {
@@ -91,7 +107,8 @@ bool TranslationHelper::loadTranslations()
 juce::String TranslationHelper::getTranslation(const juce::String& text, const juce::String& source,
                                                const juce::String& target)
 {
-    if (!enabled)
+    // While the table loads (a lookup from the load's own message box), the text is shown as it is.
+    if (!enabled || loading)
         return text;
 
     if (!loaded || source != sourceLanguage || target != targetLanguage)

@@ -15,14 +15,18 @@ public:
     TranslationHelper();
 
     // Chooses the language from the platform, then loads the table. True when pairs were loaded.
-    bool selectLanguage();
+    // Chinese also makes the interface typeface one that can draw it; when no installed font can,
+    // the texts stay English. A program that draws no text itself (one that writes to a
+    // terminal) passes false and needs no typeface.
+    bool selectLanguage(bool drawsText = true);
 
     // Loads the table file. True when at least one pair was loaded; a missing file shows the
     // "Fatal" message box and leaves the table as it was.
     bool loadTranslations();
 
     // The text to show for an English text (see the class comment). An untranslated text on a
-    // translating system logs an ERROR line and yields an empty text.
+    // translating system logs an ERROR line and yields an empty text. A lookup made while the
+    // table loads (from the load's own message box) yields the text unchanged and loads nothing.
     juce::String getTranslation(const juce::String& text, const juce::String& source, const juce::String& target);
 
     const juce::String& getSourceLanguage() const noexcept { return sourceLanguage; }
@@ -42,9 +46,13 @@ public:
     static constexpr juce::int64 kMaxTableFileBytes = 16 * 1024 * 1024;
 
 private:
+    // Makes the interface typeface one that draws Chinese; false (logged) when none can.
+    bool useChineseTypeface();
+
     juce::StringPairArray translations { true }; // keys compared ignoring case
     bool loaded = false;
     bool enabled = false;
+    bool loading = false; // true while loadTranslations runs
     juce::String sourceLanguage { "english" };
     juce::String targetLanguage { "chinese" };
     juce::String separator { "~" };

@@ -90,7 +90,7 @@ public:
             ::setenv("TOVRAK_EMULATOR", TOVRAK_SOURCE_DIR "/resources/scenarios/demo.json", 1);
             // A single-instance lock of its own: another copy of the program started by a test
             // running beside this one must not refuse this copy.
-            ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+            ::setenv("TOVRAK_INSTANCE_SCOPE", folder.c_str(), 1);
             if (::chdir(folder.c_str()) != 0)
                 ::_exit(97);
             const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

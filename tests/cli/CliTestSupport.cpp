@@ -18,20 +18,16 @@ void setEnvironment(const char* name, const juce::String& value)
 #endif
 }
 
-void usePrivateRuntimeFolder()
+void usePrivateInstanceScope()
 {
-    static const juce::File folder = [] {
-        const juce::File f = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                                 .getChildFile("tovrak-cli-test-" + juce::String(juce::Time::currentTimeMillis()));
-        f.createDirectory();
-        return f;
-    }();
-    setEnvironment("XDG_RUNTIME_DIR", folder.getFullPathName());
+    static const juce::String scope = "tovrak-cli-test-" + juce::String(juce::Time::currentTimeMillis()) + "-"
+                                      + juce::String(juce::Random::getSystemRandom().nextInt64());
+    setEnvironment(platform::kInstanceScopeVariable, scope);
 }
 
 void CliTest::SetUp()
 {
-    usePrivateRuntimeFolder();
+    usePrivateInstanceScope();
     EmulatorTest::SetUp();
     m_folder = std::make_unique<testing_support::TempFolder>();
     juce::File(TOVRAK_SOURCE_DIR "/resources/translations.csv").copyFileTo(m_folder->file("translations.csv"));

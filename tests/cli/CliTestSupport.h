@@ -47,9 +47,9 @@ private:
     std::unique_ptr<testing_support::ScopedWorkingDirectory> m_cwd;
 };
 
-// Points the single-instance lock of this process and its children at a folder of their own,
-// so that a window or a test elsewhere on the machine does not hold it.
-void usePrivateRuntimeFolder();
+// Gives the single-instance object of this process and its children a scope of their own, so
+// that a window or a test elsewhere on the machine does not hold it.
+void usePrivateInstanceScope();
 
 // Sets an environment variable of this process (inherited by child processes).
 void setEnvironment(const char* name, const juce::String& value);

@@ -74,7 +74,7 @@ int CliSession::Open()
     }
 
     UseTranslationTable();
-    TranslationHelper::getInstance().selectLanguage();
+    TranslationHelper::getInstance().selectLanguage(false); // the terminal draws the texts
 
     g_firmwareFileMgr.clearImages();
     g_firmwareFileMgr.loadFirmwareFiles(programFolderOf(m_io), juce::File::getCurrentWorkingDirectory());

@@ -5,10 +5,15 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace platform
@@ -16,10 +21,21 @@ namespace platform
 namespace
 {
 std::mutex g_instanceMutex;
-int g_instanceFd = -1;
-std::string g_instancePath;
+int g_instanceFd = -1; // guarded by g_instanceMutex
 
+#ifdef __linux__
+// Room for an abstract socket name: sun_path less its leading NUL.
+constexpr size_t kAbstractNameCapacity = sizeof(sockaddr_un::sun_path) - 1;
 
+// FNV-1a, to shorten a scope that does not fit the socket name.
+uint64_t fnv1a(const std::string& text)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+#else
 std::string runtimeFolder()
 {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0')
@@ -29,24 +45,78 @@ std::string runtimeFolder()
         return tmp;
     return "/tmp";
 }
+#endif
 } // namespace
 
-std::string instanceLockPath(const std::string& name)
+std::string instanceObjectName(const std::string& name)
 {
+    std::string scoped = name;
+    if (const char* scope = std::getenv(kInstanceScopeVariable); scope != nullptr && *scope != '\0')
+        scoped += std::string(" ") + scope;
+#ifdef __linux__
+    if (scoped.size() > kAbstractNameCapacity)
+    {
+        char hash[17];
+        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(scoped)));
+        scoped = name.substr(0, kAbstractNameCapacity - 17) + " " + hash;
+    }
+    return scoped;
+#else
     // The name becomes a file name: a path separator must not lead elsewhere.
     std::string fileName;
-    for (char c : name)
+    for (char c : scoped)
         fileName += (c == '/' || c == '\0') ? '_' : c;
     return runtimeFolder() + "/" + fileName + ".lock";
+#endif
 }
 
+#ifdef __linux__
+// One instance per machine: a socket bound to an abstract name. Such a name is shared by every
+// user of the machine (of its network namespace), needs no file that a permission could block,
+// and is released by the kernel when the process ends, however it ends.
 int acquireInstance(const std::string& name)
 {
     std::lock_guard<std::mutex> lock(g_instanceMutex);
     if (g_instanceFd >= 0)
         return InstanceOnly;
 
-    const std::string path = instanceLockPath(name);
+    const std::string objectName = instanceObjectName(name);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    // sun_path[0] stays NUL: the abstract namespace. The name is not NUL-terminated.
+    std::memcpy(address.sun_path + 1, objectName.data(), objectName.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + objectName.size());
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return InstanceCannotCreate;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
+    {
+        const int error = errno;
+        ::close(fd);
+        return error == EADDRINUSE ? InstanceAlreadyRunning : InstanceCannotCreate;
+    }
+    g_instanceFd = fd;
+    return InstanceOnly;
+}
+
+void releaseInstance()
+{
+    std::lock_guard<std::mutex> lock(g_instanceMutex);
+    if (g_instanceFd < 0)
+        return;
+    ::close(g_instanceFd); // frees the name
+    g_instanceFd = -1;
+}
+#else
+// Elsewhere: an exclusive lock on a file in the user's runtime or temp folder.
+int acquireInstance(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(g_instanceMutex);
+    if (g_instanceFd >= 0)
+        return InstanceOnly;
+
+    const std::string path = instanceObjectName(name);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return InstanceCannotCreate;
@@ -57,7 +127,6 @@ int acquireInstance(const std::string& name)
         return error == EWOULDBLOCK ? InstanceAlreadyRunning : InstanceCannotCreate;
     }
     g_instanceFd = fd;
-    g_instancePath = path;
     return InstanceOnly;
 }
 
@@ -71,8 +140,8 @@ void releaseInstance()
     ::flock(g_instanceFd, LOCK_UN);
     ::close(g_instanceFd);
     g_instanceFd = -1;
-    g_instancePath.clear();
 }
+#endif
 
 bool holdsInstance()
 {

@@ -14,6 +14,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 
 namespace platform
@@ -37,9 +38,17 @@ constexpr double kDefaultDpi = 96.0;
 
 } // namespace
 
-std::string instanceLockPath(const std::string&)
+std::string instanceObjectName(const std::string& name)
 {
-    return {}; // a named event, not a file
+    std::string scoped = name;
+    if (const char* scope = std::getenv(kInstanceScopeVariable); scope != nullptr && *scope != '\0')
+    {
+        // A backslash in an event name would name a kernel namespace.
+        scoped += ' ';
+        for (const char* c = scope; *c != '\0'; ++c)
+            scoped += (*c == '\\') ? '_' : *c;
+    }
+    return scoped;
 }
 
 int acquireInstance(const std::string& name)
@@ -50,7 +59,7 @@ int acquireInstance(const std::string& name)
 
     // Default security, automatic reset, initially not signalled.
     ::SetLastError(ERROR_SUCCESS);
-    HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, widen(name).c_str());
+    HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, widen(instanceObjectName(name)).c_str());
     if (event == nullptr)
         return InstanceCannotCreate;
     if (::GetLastError() == ERROR_ALREADY_EXISTS)
@@ -78,6 +87,13 @@ bool holdsInstance()
 {
     std::lock_guard<std::mutex> lock(g_instanceMutex);
     return g_instanceEvent != nullptr;
+}
+
+std::string useChineseInterfaceTypeface()
+{
+    // Windows draws missing glyphs from other fonts itself; the name is the system's own choice.
+    juce::LookAndFeel::getDefaultLookAndFeel().setDefaultSansSerifTypefaceName("FangSong");
+    return "FangSong";
 }
 
 uint16_t getUserDefaultUILanguage()
