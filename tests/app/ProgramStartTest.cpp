@@ -41,17 +41,6 @@ pid_t startProgram(const juce::File& folder, const Environment& environment = {}
     return pid;
 }
 
-bool waitFor(const std::function<bool()>& condition, double seconds)
-{
-    for (int i = 0; i < seconds * 20; ++i)
-    {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 bool waitForLogLine(const juce::File& log, const juce::String& text, double seconds)
 {
     return waitFor([&] { return log.loadFileAsString().contains(text); }, seconds);
