@@ -128,7 +128,9 @@ int onDisplayConnectionBroken(XDisplay*)
 bool hookDisplayConnection()
 {
     // RTLD_NOLOAD: only the library the framework already loaded; no display, no hook.
-    void* xlib = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+    // RTLD_NODELETE: it stays loaded after the framework lets go of it at shutdown, so the hook
+    // stays valid, and Xlib's own caches stay reachable instead of showing up as leaks.
+    void* xlib = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
     if (xlib == nullptr)
         return false;
     auto setHandler = reinterpret_cast<XSetIOErrorHandlerFunction>(::dlsym(xlib, "XSetIOErrorHandler"));
