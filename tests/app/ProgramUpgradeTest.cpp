@@ -117,25 +117,39 @@ public:
     // false (with the reason recorded) when a step has no effect.
     bool startUpgradeOfAll(const juce::String& window)
     {
-        // "Select All" sits at the left of the button strip, "Update" at its right (window
-        // coordinates: 40 pixels of title bar above the content).
-        click(window, 29, 40 + 612 + 17);
-        click(window, 952 + 59, 40 + 612 + 17);
+        // A click that arrives while the new window is still settling can be lost. The pair of
+        // clicks is repeated until the confirmation is on the screen; "Select All" toggles, so a
+        // repeat after a lost "Update" unticks and the next one ticks again.
         juce::String alert;
-        const bool confirmationShown = waitFor([&] {
-            for (const auto& id : visibleWindowsOf(m_pid))
-                if (id.isNotEmpty() && id != window)
-                    alert = id;
-            return alert.isNotEmpty();
-        }, kStartSeconds);
-        EXPECT_TRUE(confirmationShown) << "no confirmation after \"Select All\" and \"Update\"";
-        if (!confirmationShown)
+        for (int attempt = 0; attempt < 6 && alert.isEmpty(); ++attempt)
+        {
+            // "Select All" sits at the left of the button strip, "Update" at its right (window
+            // coordinates: 40 pixels of title bar above the content).
+            click(window, 29, 40 + 612 + 17);
+            click(window, 952 + 59, 40 + 612 + 17);
+            waitFor([&] {
+                alert = confirmationWindow(window);
+                return alert.isNotEmpty();
+            }, kStartSeconds / 6);
+        }
+        EXPECT_TRUE(alert.isNotEmpty()) << "no confirmation after \"Select All\" and \"Update\"";
+        if (alert.isEmpty())
             return false;
         screenshot("program-confirm.png");
         run({ "xdotool", "key", "--window", alert, "Return" });
         const bool started = waitFor([&] { return countInFile(log(), "start upgrade thread for ") == 3; }, kStartSeconds);
         EXPECT_TRUE(started) << "three upgrade workers should start";
         return started;
+    }
+
+    // The program's confirmation: a visible window of its own, 500 x 300, beside the main one.
+    juce::String confirmationWindow(const juce::String& window) const
+    {
+        for (const auto& id : visibleWindowsOf(m_pid))
+            if (id.isNotEmpty() && id != window
+                && run({ "xdotool", "getwindowgeometry", id }).contains("Geometry: 500x300"))
+                return id;
+        return {};
     }
 
     bool waitForLog(const juce::String& text, int count, double seconds)
