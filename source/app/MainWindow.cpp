@@ -87,9 +87,13 @@ juce::BorderSize<int> MainWindow::getBorderThickness()
 
 void MainWindow::closeButtonPressed()
 {
-    // Also the platform's close request (Alt+F4, the window manager's close).
+    // Also the platform's close request (Alt+F4, the window manager's close, a logout).
     if (IsUpgrading())
         return;
+    // An open upgrade confirmation is answered "Cancel" first: the request then quits the
+    // program as it would with nothing running, and no upgrade starts behind it.
+    if (mainComponent != nullptr)
+        mainComponent->CancelConfirmation();
     requestQuit();
 }
 

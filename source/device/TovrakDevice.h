@@ -35,8 +35,10 @@ class CTovrakDevice
 {
 public:
     // Opens the interface and reads the device's identity, flash layout and installed header.
-    // Never throws for a device that does not answer: present() tells whether it worked.
-    explicit CTovrakDevice(const std::string& path);
+    // Never throws for a device that does not answer: present() tells whether it worked. A
+    // failure is logged unless logSetUpFailure is false (the device list's later attempts on a
+    // device whose first set-up failed).
+    explicit CTovrakDevice(const std::string& path, bool logSetUpFailure = true);
     virtual ~CTovrakDevice();
 
     CTovrakDevice(const CTovrakDevice&) = delete;
@@ -49,8 +51,11 @@ public:
     // compatibilityCode of the installed header when that header describes the running
     // firmware, else 0.
     uint16_t runningCompatibilityCode() const noexcept { return m_runningCompatibilityCode; }
-    // Set when construction succeeded; cleared and set again by every refresh of the list.
+    // Set when construction succeeded.
     bool present() const noexcept { return m_bPresent.load(); }
+    // False once the interface this object opened is gone (unplugged, or replugged: a new
+    // connection on the same path leaves this handle dead). No device traffic; any thread.
+    bool IsConnected() const;
 
     // --- report transport ---
     // Sends an output report: the id, then payloadLength bytes of payload. Logs its failure.
@@ -107,19 +112,36 @@ public:
     static bool ProbeInterface(HidBackend& backend, const std::string& path);
 
     // --- the device list (g_devices) ---
-    // Starts the idle thread unless it runs, registers the callback, fills the list.
+    // All device traffic of the list (probes of new interfaces, set-up of new devices) is done
+    // by a survey, outside the list's lock. While the idle thread runs, it is the only one that
+    // surveys: Refresh on the message thread then only applies the idle thread's last survey,
+    // so the message thread never waits on a device. Without the idle thread, Refresh surveys
+    // on the calling thread first.
+    //
+    // A listed device whose path is still enumerated stays while its handle is connected; one
+    // whose handle is dead (unplugged and plugged in again, or another device on the same path)
+    // is dropped and its path set up again as a new device. A device that passes the probe but
+    // fails its set-up is logged once per appearance and tried again after 1, 2, 4 ... 60 s;
+    // until then it is no change, so it causes no refills.
+    //
+    // Fills the list, then starts the idle thread unless it runs; registers the callback.
     static bool Init(ICallbackDeviceChanged* callback);
     // Stops the idle thread and empties the list.
     static void Uninit();
-    // Enumerates once; true when the attached supported devices differ from the list. With
-    // addNew, newly found devices are constructed and appended.
+    // Surveys once (set-up of new devices only with addNew, which keeps them for the next
+    // Refresh); true when the attached supported devices differ from the list.
     static bool AddAllDevices(bool addNew);
     // Brings the list in line with the attached devices: new ones appended, gone or broken ones
     // dropped. A dropped device lives on while someone still holds it.
     static bool Refresh();
+    // The first retry delay of a device whose set-up failed (1 s; tests shorten it). It doubles
+    // at every further failure, up to 60 times the first.
+    static void SetSetUpRetryDelay(std::chrono::milliseconds first);
 
     // The first listed device with exactly this serial number, or null.
     static std::shared_ptr<CTovrakDevice> FindBySerialNumber(const std::string& serialNumber);
+    // The listed device with exactly this serial number on exactly this path, or null.
+    static std::shared_ptr<CTovrakDevice> FindDevice(const std::string& serialNumber, const std::string& path);
     // A copy of the list, taken under its lock.
     static std::vector<std::shared_ptr<CTovrakDevice>> ListedDevices();
     // True while the idle thread exists.
@@ -130,7 +152,8 @@ public:
 private:
     // The construction steps; returns the number of the step that failed, 0 when all worked.
     int Open();
-    static bool AddAllDevicesLocked(bool addNew);
+    static bool Survey(bool setUpNew);
+    static void ApplySurvey();
 
     const std::string m_devicePath;
     DeviceInfo m_deviceInfo;

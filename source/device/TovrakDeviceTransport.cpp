@@ -12,13 +12,14 @@
 #include <algorithm>
 #include <cstring>
 
-CTovrakDevice::CTovrakDevice(const std::string& path) : m_devicePath(path)
+CTovrakDevice::CTovrakDevice(const std::string& path, bool logSetUpFailure) : m_devicePath(path)
 {
     const int failedStep = Open();
     if (failedStep != 0)
     {
-        KS_LOG_ERROR("CTovrakDevice::CTovrakDevice",
-                     getTranslatedString(StringId::FailedToOpenDevice).toStdString() << failedStep);
+        if (logSetUpFailure)
+            KS_LOG_ERROR("CTovrakDevice::CTovrakDevice",
+                         getTranslatedString(StringId::FailedToOpenDevice).toStdString() << failedStep);
         return;
     }
     KS_LOG_DEBUG("CTovrakDevice::CTovrakDevice",
@@ -30,6 +31,11 @@ CTovrakDevice::CTovrakDevice(const std::string& path) : m_devicePath(path)
 }
 
 CTovrakDevice::~CTovrakDevice() = default; // the handle closes itself
+
+bool CTovrakDevice::IsConnected() const
+{
+    return m_hDevice != nullptr && m_hDevice->isConnected();
+}
 
 int CTovrakDevice::Open()
 {

@@ -97,12 +97,19 @@ void KSAlertWindow::mouseDrag(const juce::MouseEvent& e)
 
 void KSAlertWindow::userTriedToCloseWindow()
 {
+    dismiss();
+}
+
+void KSAlertWindow::dismiss()
+{
+    chosenResult = 1;
     exitModalState(1);
 }
 
 void KSAlertWindow::buttonClicked(juce::Button* b)
 {
-    exitModalState(b->getCommandID());
+    chosenResult = b->getCommandID();
+    exitModalState(chosenResult);
 }
 
 void KSAlertWindow::resized()

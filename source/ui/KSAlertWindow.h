@@ -29,6 +29,13 @@ public:
     ~KSAlertWindow() override;
 
     const juce::String& getMessage() const noexcept { return message; }
+    // The return value of the button the user chose (1 for the close button or the platform's
+    // close request), or -1 while nothing was chosen. A modal loop can also end without a
+    // choice (the application quits, or the program ends it), and then returns 0 all the same:
+    // only this tells an explicit first button from that.
+    int getChosenResult() const noexcept { return chosenResult; }
+    // Ends the modal loop as the close button would.
+    void dismiss();
     int getNumButtons() const noexcept { return buttons.size(); }
     juce::Button* getButton(int index) const noexcept { return buttons[index]; }
     juce::Button* getCloseButton() const noexcept { return closeButton.get(); }
@@ -45,6 +52,7 @@ private:
     void addButton(const juce::String& text, int returnValue, const juce::KeyPress& shortcut);
 
     juce::String message;
+    int chosenResult = -1;
     juce::OwnedArray<KSTextButton> buttons;
     std::unique_ptr<KSWindowButton> closeButton;
     juce::Font titleFont;

@@ -27,6 +27,17 @@ KSButton::~KSButton()
     stopTimer();
 }
 
+bool KSButton::keyPressed(const juce::KeyPress& key)
+{
+    if (key.isKeyCode(juce::KeyPress::spaceKey) && key.getModifiers().getRawFlags() == 0)
+    {
+        if (isEnabled())
+            triggerClick();
+        return true;
+    }
+    return false;
+}
+
 int KSButton::pictureForDeviceKind(int kind) noexcept
 {
     switch (kind)

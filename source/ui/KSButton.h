@@ -43,6 +43,9 @@ public:
 
     void paintButton(juce::Graphics&, bool isMouseOverButton, bool isButtonDown) override;
     void clicked() override;
+    // Space ticks a focused box. Return is never kept: it goes on to the window, where it is the
+    // "Update" button's shortcut, so a box the mouse last clicked does not swallow it.
+    bool keyPressed(const juce::KeyPress& key) override;
     void timerCallback() override;
 
 private:

@@ -48,13 +48,36 @@ int leadingDecimal(const juce::String& text)
         value = value * 10 + static_cast<int>(*p++ - '0');
     return negative ? -value : value;
 }
+
+// The framework's table with Return left alone: the list box would take it (and its key-down
+// state) for its own row selection, which this table does not use, and keep it from the
+// window, where it is the "Update" button's shortcut.
+class ReturnPassingTable final : public juce::TableListBox
+{
+public:
+    ReturnPassingTable() : juce::TableListBox(juce::String(), nullptr) {}
+
+    bool keyPressed(const juce::KeyPress& key) override
+    {
+        if (key.isKeyCode(juce::KeyPress::returnKey))
+            return false;
+        return juce::TableListBox::keyPressed(key);
+    }
+
+    bool keyStateChanged(bool isKeyDown) override
+    {
+        if (juce::KeyPress::isKeyCurrentlyDown(juce::KeyPress::returnKey))
+            return false;
+        return juce::TableListBox::keyStateChanged(isKeyDown);
+    }
+};
 } // namespace
 
 // ---- KSTableListBox ------------------------------------------------------------------------
 
 KSTableListBox::KSTableListBox(ICallbackCheckAll* callback)
     : m_cellFont(g_fontSmall), m_pCallback(callback), m_self(this),
-      m_table(std::make_unique<juce::TableListBox>(juce::String(), nullptr))
+      m_table(std::make_unique<ReturnPassingTable>())
 {
     CTovrakDevice::Init(this);
     g_firmwareFileMgr.loadFirmwareFiles();
@@ -124,7 +147,7 @@ int KSTableListBox::GetRowThreadState(int row) const
 {
     if (!juce::isPositiveAndBelow(row, (int) m_rows.size()))
         return UpgradeSupervisor::NoWorkerState;
-    return m_supervisor.GetRowThreadState(m_rows[(size_t) row].serialNumber);
+    return m_supervisor.GetRowThreadState(m_rows[(size_t) row]);
 }
 
 bool KSTableListBox::IsUpgradedSerial(const juce::String& serialNumber) const
@@ -153,7 +176,7 @@ void KSTableListBox::RefreshDeviceRows()
     // A refill would open the released devices again.
     if (m_bDevicesReleased)
         return;
-    ++m_nRefillCount;
+    const int refill = ++m_nRefillCount;
     RememberSelection();
     CTovrakDevice::Refresh();
 
@@ -164,8 +187,15 @@ void KSTableListBox::RefreshDeviceRows()
 
     // A device newer than this program knows is still listed, but only after the user has been
     // told, once for each such device and refill. The rows are not yet replaced, so a refill run
-    // by the message box's own loop finds the previous rows intact.
-    warnAboutNewerDevices(list);
+    // by the message box's own loop finds the previous rows intact; such a refill saw a newer
+    // device list than this one, so its rows stand and this one ends here.
+    if (list.newerThanKnownCount > 0)
+    {
+        const juce::Component::SafePointer<KSTableListBox> alive(this);
+        warnAboutNewerDevices(list);
+        if (alive == nullptr || m_nRefillCount != refill || m_bDevicesReleased)
+            return;
+    }
 
     m_rows = std::move(list.rows);
     m_nUpgradableCount = list.upgradableCount;
@@ -271,6 +301,28 @@ juce::Colour KSTableListBox::GetStatusColour(int32_t status)
     }
 }
 
+juce::String KSTableListBox::SerialNumberText(int row) const
+{
+    if (!juce::isPositiveAndBelow(row, (int) m_rows.size()))
+        return {};
+    // Devices that share a serial number are numbered in list order, so that each row can be
+    // told from the others: "0000 (1)", "0000 (2)".
+    const DeviceRow& shown = m_rows[(size_t) row];
+    int sharing = 0;
+    int position = 0;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+    {
+        if (m_rows[i].locked || !sameSerial(m_rows[i].serialNumber, shown.serialNumber))
+            continue;
+        ++sharing;
+        if ((int) i <= row)
+            position = sharing;
+    }
+    if (sharing < 2 || shown.locked)
+        return shown.serialNumber;
+    return shown.serialNumber + " (" + juce::String(position) + ")";
+}
+
 int KSTableListBox::DeviceKindForSerial(const juce::String& serialNumber)
 {
     switch (leadingDecimal(serialNumber.substring(1, 4)))
@@ -315,7 +367,7 @@ void KSTableListBox::paintCell(juce::Graphics& g, int rowNumber, int columnId, i
     switch (columnId)
     {
         case DeviceNameColumn: text = row->name; break;
-        case SerialNumberColumn: text = row->serialNumber; break;
+        case SerialNumberColumn: text = SerialNumberText(rowNumber); break;
         case HardwareVersionColumn: text = row->hardwareVersion; break;
         case InstalledColumn: text = row->installedVersion; break;
         case AvailableColumn: text = row->availableVersion; break;

@@ -95,6 +95,8 @@ public:
     // The device picture (KSButton deviceKind) for a serial number: its second to fourth
     // characters read as a decimal number.
     static int DeviceKindForSerial(const juce::String& serialNumber);
+    // The serial number cell's text: the serial number, numbered when attached devices share it.
+    juce::String SerialNumberText(int row) const;
 
     // ---- what the cells, the main component and tests read ----
     const std::vector<DeviceRow>& GetRows() const noexcept { return m_rows; }

@@ -31,3 +31,17 @@ void KSTextButton::paintButton(juce::Graphics& g, bool isMouseOverButton, bool i
     g.setFont(font);
     g.drawText(getButtonText(), getLocalBounds(), juce::Justification::centred, false);
 }
+
+bool KSTextButton::keyPressed(const juce::KeyPress& key)
+{
+    if (key.isKeyCode(juce::KeyPress::returnKey)
+        && isRegisteredForShortcut(juce::KeyPress(juce::KeyPress::returnKey)))
+        return false;
+    return juce::Button::keyPressed(key);
+}
+
+bool KSTextButton::keyStateChanged(bool isKeyDown)
+{
+    return isKeyDown && isEnabled() && juce::KeyPress::isKeyCurrentlyDown(juce::KeyPress::returnKey)
+           && !isRegisteredForShortcut(juce::KeyPress(juce::KeyPress::returnKey));
+}

@@ -15,6 +15,13 @@ public:
 
     void paintButton(juce::Graphics&, bool isMouseOverButton, bool isButtonDown) override;
 
+    // Return on a focused button: a button whose shortcut is Return leaves the key to that
+    // shortcut, which clicks it once when the key is released (the framework would otherwise
+    // click it a second time on the press). Any other focused button takes Return for itself
+    // and keeps it from the window, so that the shortcut of another button cannot fire too.
+    bool keyPressed(const juce::KeyPress& key) override;
+    bool keyStateChanged(bool isKeyDown) override;
+
 private:
     int style;
     juce::Font font;

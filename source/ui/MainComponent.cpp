@@ -174,10 +174,31 @@ void MainComponent::buttonClicked(juce::Button* button)
 
 void MainComponent::ConfirmAndStartUpgrade()
 {
+    if (m_pConfirmation != nullptr)
+        return; // already asking
     const juce::String message = " " + getTranslatedString(StringId::UpgradeConfirmation);
     auto alert = std::make_unique<KSAlertWindow>(this, message, getTranslatedString(StringId::Ok),
                                                  getTranslatedString(StringId::Cancel));
-    if (alert->runModalLoop() == 0)
-        m_pDeviceTable->StartUpgradeSelectedDevices();
+    m_pConfirmation = alert.get();
+    const juce::Component::SafePointer<MainComponent> alive(this);
+    const int result = alert->runModalLoop();
+    // Only the "OK" button (or its Return shortcut) starts the upgrade. The loop also ends, with
+    // the same result 0, when the application is asked to quit (a close request from the
+    // desktop, a logout or shutdown) while the question is open: that must start nothing.
+    const bool confirmed = result == 0 && alert->getChosenResult() == 0
+                           && !juce::MessageManager::getInstance()->hasStopMessageBeenSent();
     alert.reset();
+    if (alive == nullptr)
+        return;
+    m_pConfirmation = nullptr;
+    if (confirmed)
+        m_pDeviceTable->StartUpgradeSelectedDevices();
+}
+
+bool MainComponent::CancelConfirmation()
+{
+    if (m_pConfirmation == nullptr)
+        return false;
+    m_pConfirmation->dismiss();
+    return true;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class KSAlertWindow;
 class KSButton;
 class KSLabel;
 class KSTableListBox;
@@ -36,6 +37,11 @@ public:
     // Enables the buttons (and the window's close button) from the table's state.
     void UpdateButtons();
 
+    // Closes the upgrade confirmation as "Cancel" would, when it is open; true when it was.
+    // A close request to the window does this before it quits.
+    bool CancelConfirmation();
+    bool IsConfirming() const noexcept { return m_pConfirmation != nullptr; }
+
     KSTableListBox* GetDeviceTable() const noexcept { return m_pDeviceTable.get(); }
     KSLabel& GetSummaryLabel() const noexcept { return *m_pSummaryLabel; }
     KSButton& GetSelectAllButton() const noexcept { return *m_pSelectAllButton; }
@@ -59,6 +65,7 @@ private:
     std::unique_ptr<KSTextButton> m_pUpdateButton;
     std::unique_ptr<KSTextButton> m_pExitButton;
     bool m_bNoDevices = true;
+    KSAlertWindow* m_pConfirmation = nullptr; // the open upgrade confirmation, not owned
     juce::Image m_noDeviceImage;
     std::function<void()> m_requestQuit;
 

@@ -11,6 +11,7 @@ DeviceFacts factsOf(const CTovrakDevice& device)
     DeviceFacts facts;
     facts.name = juce::String::fromUTF8(info.deviceName().c_str());
     facts.serialNumber = juce::String::fromUTF8(info.serialNumber().c_str());
+    facts.devicePath = juce::String::fromUTF8(device.devicePath().c_str());
     facts.hardwareRevision = info.hardwareRevision();
     facts.productCode = info.productCode();
     facts.productVariant = info.productVariant();
@@ -26,6 +27,7 @@ DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& i
     DeviceRow row;
     row.name = device.name;
     row.serialNumber = device.serialNumber;
+    row.devicePath = device.devicePath;
     row.selected = selected;
     row.hardwareVersion = juce::String(revisionText(device.hardwareRevision));
 

@@ -19,6 +19,10 @@ struct DeviceRow
     juce::String availableVersion; // empty when no image fits
     juce::String statusText;
     juce::String serialNumber;     // ties rows, workers and remembered selections together
+    // The HID interface the device was found on. Devices that share a serial number (factory-
+    // fresh ones often carry a blank or default one) are told apart by it; empty in rows that
+    // were not built from an attached device.
+    juce::String devicePath;
     bool selected = false;
     bool upgradeAvailable = false;
     bool firmwareMissing = true;
@@ -32,6 +36,7 @@ struct DeviceFacts
 {
     juce::String name;
     juce::String serialNumber;
+    juce::String devicePath;
     uint8_t hardwareRevision = 0;
     uint16_t productCode = 0;
     uint8_t productVariant = 0;
@@ -67,4 +72,12 @@ juce::String getUpgradeStatusText(int32_t status);
 inline bool sameSerial(const juce::String& a, const juce::String& b)
 {
     return a == b;
+}
+
+// Whether two rows stand for the same physical device: the same serial number and, when both
+// know it, the same interface path.
+inline bool sameDevice(const DeviceRow& a, const DeviceRow& b)
+{
+    return sameSerial(a.serialNumber, b.serialNumber)
+           && (a.devicePath.isEmpty() || b.devicePath.isEmpty() || a.devicePath == b.devicePath);
 }

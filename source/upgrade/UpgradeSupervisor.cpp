@@ -66,9 +66,17 @@ bool UpgradeSupervisor::IsWorkerRunning(const CUpgradeThread& worker)
 
 int UpgradeSupervisor::GetRowThreadState(const juce::String& serialNumber) const
 {
+    DeviceRow row;
+    row.serialNumber = serialNumber;
+    return GetRowThreadState(row);
+}
+
+int UpgradeSupervisor::GetRowThreadState(const DeviceRow& row) const
+{
+    const juce::String& serialNumber = row.serialNumber;
     for (const auto& worker : m_threads)
     {
-        if (!sameSerial(worker->m_deviceRow.serialNumber, serialNumber))
+        if (!sameDevice(worker->m_deviceRow, row))
             continue;
         if (IsWorkerRunning(*worker))
             return RunningState;
@@ -127,9 +135,10 @@ void UpgradeSupervisor::StartSelected(const Rows& rows, bool allowDowngrade)
             continue;
         const bool force = IsRowSelectable(rows, i, allowDowngrade);
 
-        // The row's previous worker (the first one with its serial number) goes.
+        // The row's previous worker (the first one for its device) goes. A device that shares
+        // its serial number with another is a device of its own: its worker stays.
         const auto previous = std::find_if(m_threads.begin(), m_threads.end(), [&](const auto& worker) {
-            return sameSerial(worker->m_deviceRow.serialNumber, row.serialNumber);
+            return sameDevice(worker->m_deviceRow, row);
         });
         if (previous != m_threads.end())
         {
@@ -192,7 +201,7 @@ bool UpgradeSupervisor::Poll(Rows& rows)
         const juce::String text = PollText(code, percent, IsUpgradedSerial(serial));
 
         const auto row = std::find_if(rows.begin(), rows.end(),
-                                      [&](const DeviceRow& r) { return sameSerial(r.serialNumber, serial); });
+                                      [&](const DeviceRow& r) { return sameDevice(r, worker.m_deviceRow); });
         if (row != rows.end())
         {
             row->status = code;
@@ -230,7 +239,7 @@ void UpgradeSupervisor::Reconcile(Rows& rows, const std::vector<juce::String>& a
         {
             if (worker.m_bFailed)
                 for (DeviceRow& row : rows)
-                    if (sameSerial(row.serialNumber, serial))
+                    if (sameDevice(row, worker.m_deviceRow))
                     {
                         row.status = RESULT_DEVICE_NOT_FOUND;
                         row.progress = -1;

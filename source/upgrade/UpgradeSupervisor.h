@@ -56,6 +56,8 @@ public:
     // The first worker for the serial number decides (running, failed); otherwise upgraded or
     // nothing.
     int GetRowThreadState(const juce::String& serialNumber) const;
+    // The same for the physical device of a row (devices may share a serial number).
+    int GetRowThreadState(const DeviceRow& row) const;
     bool IsUpgradedSerial(const juce::String& serialNumber) const;
     const juce::StringArray& UpgradedSerials() const noexcept { return m_upgradedSerials; }
 

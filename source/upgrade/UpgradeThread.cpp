@@ -34,7 +34,10 @@ CUpgradeThread::CUpgradeThread(const DeviceRow& row, bool force)
     CTovrakDevice::Refresh();
 
     const std::string serial = m_deviceRow.serialNumber.toStdString();
-    m_pDevice = CTovrakDevice::FindBySerialNumber(serial);
+    // The row's own device: devices may share a serial number, never an interface path.
+    m_pDevice = m_deviceRow.devicePath.isEmpty()
+                    ? CTovrakDevice::FindBySerialNumber(serial)
+                    : CTovrakDevice::FindDevice(serial, m_deviceRow.devicePath.toStdString());
     if (m_pDevice != nullptr)
         KS_LOG_INFO("CUpgradeThread::CUpgradeThread", "find device from g_devices , serial No. is :" << serial);
     else

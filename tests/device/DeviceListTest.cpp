@@ -99,18 +99,98 @@ TEST_F(DeviceList, UnpluggedDevicesLeaveOnlyAtTheNextRefresh)
     EXPECT_TRUE(log.has("INFOR", "CTovrakDevice::Refresh", "remove the invalid device B from g_devices."));
 }
 
-TEST_F(DeviceList, DeviceFailingItsSetUpIsAddedAndDroppedInOneRefresh)
+TEST_F(DeviceList, ADeviceFailingItsSetUpIsLoggedOnceAndTriedAgainLessAndLessOften)
 {
+    CTovrakDevice::SetSetUpRetryDelay(100ms);
     addDevice("GOOD");
-    addDevice("BAD3", 100, [](auto& c) { c.failReports = { { KSCAP_HID_FIRMWARE_INFO, ReportDirection::Input, 1, 0 } }; });
+    const auto bad = addDevice("BAD3", 100, [](auto& c) {
+        c.failReports = { { KSCAP_HID_FIRMWARE_INFO, ReportDirection::Input, 1, 0 } }; // every time
+    });
+    auto attempts = [&] { return bad->exchangeCount(KSCAP_HID_FIRMWARE_INFO, ReportDirection::Input); };
     LogCapture log;
-    CTovrakDevice::Refresh();
+
+    // Refreshed every 10 ms for 1.5 s: retries after 100, 200, 400 and 800 ms at most.
+    const auto end = std::chrono::steady_clock::now() + 1500ms;
+    size_t changes = 0;
+    while (std::chrono::steady_clock::now() < end)
+    {
+        CTovrakDevice::Refresh();
+        changes += CTovrakDevice::AddAllDevices(false) ? 1 : 0;
+        std::this_thread::sleep_for(10ms);
+    }
     EXPECT_EQ(listedSerials(), std::vector<std::string> { "GOOD" });
-    EXPECT_TRUE(log.has("INFOR", "CTovrakDevice::AddAllDevices", "find a new device :BAD3 added to g_devices."));
-    EXPECT_TRUE(log.has("ERROR", "CTovrakDevice::CTovrakDevice", "Failed to open the device. 3"));
-    EXPECT_TRUE(log.has("INFOR", "CTovrakDevice::Refresh", "remove the invalid device BAD3 from g_devices."));
-    // It passes the probe, so every poll sees it as new.
-    EXPECT_TRUE(CTovrakDevice::AddAllDevices(false));
+    EXPECT_EQ(changes, 0u) << "a device that keeps failing is no change: no refills";
+    EXPECT_GE(attempts(), 3u);
+    EXPECT_LE(attempts(), 5u);
+    EXPECT_EQ(log.count("ERROR", "CTovrakDevice::CTovrakDevice", "Failed to open the device. 3"), 1u);
+    size_t aboutBad = 0;
+    for (const auto& line : log.lines())
+        aboutBad += line.find("Failed to open") != std::string::npos || line.find(bad->path()) != std::string::npos;
+    EXPECT_EQ(aboutBad, 2u) << "the failure and the note that it is tried again, once";
+
+    // Pulled out and plugged in again: a new appearance, tried and logged at once.
+    m_bus->unplug(bad->path());
+    CTovrakDevice::Refresh();
+    m_bus->replug(bad);
+    const size_t before = attempts();
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(attempts(), before + 1);
+    EXPECT_EQ(log.count("ERROR", "CTovrakDevice::CTovrakDevice", "Failed to open the device. 3"), 2u);
+
+    // Once it answers, the next due attempt lists it.
+    bad->configure([](auto& c) { c.failReports.clear(); });
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (listedSerials().size() < 2 && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(20ms);
+        CTovrakDevice::Refresh();
+    }
+    EXPECT_EQ(listedSerials(), (std::vector<std::string> { "GOOD", "BAD3" }));
+    CTovrakDevice::SetSetUpRetryDelay(1000ms);
+}
+
+TEST_F(DeviceList, APathThatComesBackWithADeadHandleOrAnotherDeviceIsSetUpAgain)
+{
+    struct Case
+    {
+        const char* name;
+        std::string expectedSerial;
+        // Changes what sits behind the listed device's path between two refreshes.
+        std::function<void(EmulatorBackend&, const std::shared_ptr<EmulatedDevice>&)> change;
+    };
+    const std::vector<Case> cases = {
+        { "the same device unplugged and plugged in again", "A",
+          [](EmulatorBackend& bus, const std::shared_ptr<EmulatedDevice>& a) {
+              bus.unplug(a->path());
+              bus.replug(a);
+          } },
+        { "another device on the same path", "B",
+          [this](EmulatorBackend& bus, const std::shared_ptr<EmulatedDevice>& a) {
+              const auto b = addDevice("B", 100, [&](auto& c) { c.path = a->path(); }, false);
+              bus.swap(a->path(), b);
+          } },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        CTovrakDevice::Uninit();
+        m_bus = std::make_shared<EmulatorBackend>();
+        setHidBackend(m_bus);
+        const auto a = addDevice("A");
+        CTovrakDevice::Refresh();
+        const auto before = CTovrakDevice::FindBySerialNumber("A");
+        ASSERT_NE(before, nullptr);
+
+        c.change(*m_bus, a);
+        EXPECT_TRUE(CTovrakDevice::AddAllDevices(false)) << "a change, although the path list is the same";
+        CTovrakDevice::Refresh();
+        const auto listed = CTovrakDevice::ListedDevices();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_NE(listed[0], before) << "a new object for what is behind the path now";
+        EXPECT_EQ(listed[0]->deviceInfo().serialNumber(), c.expectedSerial);
+        EXPECT_TRUE(listed[0]->WaitForWIP()) << "its handle talks to the device";
+        EXPECT_FALSE(CTovrakDevice::AddAllDevices(false));
+    }
 }
 
 TEST_F(DeviceList, SwapWithUnchangedCountIsStillAChange)
@@ -327,9 +407,49 @@ TEST_F(IdleMonitoring, PollsRefreshesHotPlugAndAWorkerRunTogether)
 
     for (const auto& device : devices)
         m_bus->replug(device);
-    CTovrakDevice::Refresh();
+    // The idle thread sets the replugged devices up; refreshes take them in.
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    do
+    {
+        std::this_thread::sleep_for(20ms);
+        CTovrakDevice::Refresh();
+    } while (listedSerials().size() < devices.size() && std::chrono::steady_clock::now() < deadline);
     auto serials = listedSerials();
     std::sort(serials.begin(), serials.end());
     EXPECT_EQ(serials, (std::vector<std::string> { "T0", "T1", "T2", "T3" }));
     EXPECT_GT(refreshes, 10u);
+}
+
+// The message thread's refresh never talks to a device while the idle thread runs: here a
+// device that answers each report after 150 ms is plugged in and set up while the test thread
+// refreshes; every exchange happens on the idle thread, and the device still reaches the list.
+TEST_F(IdleMonitoring, RefreshMakesNoDeviceTrafficWhileTheIdleThreadRuns)
+{
+    addDevice("A");
+    RecordingCallback callback(*m_bus);
+    StopMonitoringAtEnd stopMonitoring;
+    ASSERT_TRUE(CTovrakDevice::Init(&callback));
+
+    const auto slow = addDevice("SLOW", 100, [](auto& c) { c.latency = 150ms; }, false);
+    std::mutex mutex;
+    size_t onThisThread = 0;
+    size_t total = 0;
+    const auto self = std::this_thread::get_id();
+    slow->setExchangeObserver([&](const ExchangeRecord&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++total;
+        onThisThread += std::this_thread::get_id() == self ? 1 : 0;
+    });
+    m_bus->replug(slow);
+
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (listedSerials().size() < 2 && std::chrono::steady_clock::now() < deadline)
+    {
+        CTovrakDevice::Refresh();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(listedSerials(), (std::vector<std::string> { "A", "SLOW" }));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_GT(total, 2u);
+    EXPECT_EQ(onThisThread, 0u);
 }

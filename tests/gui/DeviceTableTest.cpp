@@ -8,6 +8,7 @@
 #include "KSTableListBox.h"
 #include "KSTextButton.h"
 #include "MainComponent.h"
+#include "Platform.h"
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,37 @@ TEST_F(DeviceTable, ADeviceNewerThanTheProgramWarnsAtEveryRefill)
     EXPECT_EQ(table().GetRows().size(), 2u) << "the device is listed all the same";
     table().RefreshDeviceRows();
     EXPECT_EQ(m_messageBoxes.size(), 2u);
+}
+
+TEST_F(DeviceTable, ARefillDuringTheNewerDeviceWarningWinsOverTheRowsBuiltBeforeIt)
+{
+    plug("T207000001", 535, packed(1, 0, 0));
+    const auto pulled = plug("T207000002", 100, packed(1, 0, 0));
+    firmwareFile(535, 2, 0, 1);
+    makeMainComponent();
+    ASSERT_EQ(table().GetRows().size(), 2u);
+
+    // The box runs its own message loop; a device is pulled out while it is open, and the
+    // hot-plug refill runs inside that loop (and warns again, from inside).
+    int boxes = 0;
+    int refillsInsideTheBox = 0;
+    platform::setMessageBoxHandler([&](const std::string&, const std::string&) {
+        if (++boxes > 1)
+            return;
+        const int before = table().GetRefillCount();
+        m_bus->unplug(pulled->path());
+        pumpUntil([&] { return table().GetRefillCount() > before; }, 3000);
+        refillsInsideTheBox = table().GetRefillCount() - before;
+    });
+    table().RefreshDeviceRows();
+    ASSERT_EQ(refillsInsideTheBox, 1) << "the hot-plug refill ran while the box was open";
+
+    const auto& rows = table().GetRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].serialNumber, "T207000001");
+    EXPECT_EQ(m_main->GetSummaryLabel().getText(),
+              "Found 1 device(s), of which 1 can be upgraded and 0 can be downgraded.");
+    EXPECT_EQ(table().GetTable().getNumRows(), 1);
 }
 
 TEST_F(DeviceTable, DevicePictureStatusCellAndInertHeader)

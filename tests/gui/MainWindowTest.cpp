@@ -2,6 +2,8 @@
 // Ctrl+F refill. Keys are sent to the window as real X key events.
 #include "GuiTestSupport.h"
 
+#include "KSAlertWindow.h"
+#include "KSButton.h"
 #include "KSTableListBox.h"
 #include "KSTextButton.h"
 #include "MainComponent.h"
@@ -49,6 +51,28 @@ protected:
     }
 
     std::unique_ptr<MainWindow> m_window;
+};
+
+// Calls `answer` once, from the message loop, when the upgrade confirmation is open.
+class WhenConfirmationOpens : private juce::Timer
+{
+public:
+    explicit WhenConfirmationOpens(std::function<void(KSAlertWindow&)> answer) : m_answer(std::move(answer))
+    {
+        startTimer(20);
+    }
+    ~WhenConfirmationOpens() override { stopTimer(); }
+
+private:
+    void timerCallback() override
+    {
+        if (auto* alert = dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()))
+        {
+            stopTimer();
+            m_answer(*alert);
+        }
+    }
+    std::function<void(KSAlertWindow&)> m_answer;
 };
 } // namespace
 
@@ -125,4 +149,87 @@ TEST_F(MainWindowTest, CtrlFRefillsOnceAndOtherKeysDoNothing)
     EXPECT_FALSE(MainWindow::IsRefillShortcut(
         juce::KeyPress('f', juce::ModifierKeys::ctrlModifier | juce::ModifierKeys::shiftModifier, 'F')));
     EXPECT_FALSE(MainWindow::IsRefillShortcut(juce::KeyPress('f', juce::ModifierKeys::noModifiers, 'f')));
+}
+
+TEST_F(MainWindowTest, ReturnOpensTheConfirmationWhateverTheMouseLastClicked)
+{
+    plug("T207000001", 100, packed(1, 2, 0));
+    plug("T207000002", 100, packed(1, 2, 0));
+    firmwareFile(100, 1, 3, 1);
+    auto& window = makeWindow();
+    auto& main = *window.GetMainComponent();
+    auto& table = windowTable();
+    auto rowBox = [&]() -> juce::Component* {
+        auto* cell = dynamic_cast<KSTableListBox::DeviceComponent*>(
+            table.GetTable().getCellComponent(KSTableListBox::DeviceNameColumn, 0));
+        return cell != nullptr ? &cell->GetButton() : nullptr;
+    };
+    // What holds the keyboard focus when Return is pressed, as a click on it leaves it.
+    struct Case
+    {
+        const char* name;
+        std::function<juce::Component*()> clicked;
+    };
+    const std::vector<Case> cases = {
+        { "a row's check box", rowBox },
+        { "Select All", [&] { return &main.GetSelectAllButton(); } },
+        { "the table", [&] { return &table.GetTable(); } },
+        { "Update", [&] { return &main.GetUpdateButton(); } },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        table.SelectAll(true);
+        main.UpdateButtons();
+        ASSERT_TRUE(main.GetUpdateButton().isEnabled());
+        juce::Component* focus = c.clicked();
+        ASSERT_NE(focus, nullptr);
+        focus->grabKeyboardFocus();
+        ASSERT_TRUE(focus->hasKeyboardFocus(false));
+
+        // The confirmation runs its own loop; it is looked for, and answered with Escape, from
+        // inside that loop.
+        bool asked = false;
+        bool rowsKept = false;
+        WhenConfirmationOpens answer([&](KSAlertWindow&) {
+            asked = true;
+            rowsKept = table.GetRows()[0].selected && table.GetRows()[1].selected;
+            sendKeys("Escape"); // keeps its meaning: cancels the question, quits nothing
+        });
+        if (!sendKeys("Return"))
+            GTEST_SKIP() << "needs xdotool";
+        pumpUntil([&] { return asked; }, 3000);
+        ASSERT_TRUE(asked) << "Return opened the confirmation";
+        EXPECT_TRUE(rowsKept) << "Return did not untick a row";
+        ASSERT_TRUE(pumpUntil([] { return juce::Component::getNumCurrentlyModalComponents() == 0; }, 3000));
+        pumpUntil([] { return false; }, 100);
+        EXPECT_EQ(table.GetSupervisor().WorkerCount(), 0u);
+        EXPECT_EQ(m_quitRequests, 0);
+    }
+}
+
+TEST_F(MainWindowTest, ACloseRequestDuringTheConfirmationCancelsItAndQuits)
+{
+    plug("T207000001", 100, packed(1, 2, 0));
+    firmwareFile(100, 1, 3, 1);
+    auto& window = makeWindow();
+    auto& main = *window.GetMainComponent();
+    windowTable().SelectAll(true);
+    main.UpdateButtons();
+
+    bool asked = false;
+    juce::Timer::callAfterDelay(200, [&] {
+        if (dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()) != nullptr)
+        {
+            asked = true;
+            window.userTriedToCloseWindow(); // the desktop's close request
+        }
+    });
+    main.GetUpdateButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return asked && juce::Component::getNumCurrentlyModalComponents() == 0; }, 5000))
+        << "the close request answered the confirmation";
+    pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(m_quitRequests, 1);
+    EXPECT_EQ(windowTable().GetSupervisor().WorkerCount(), 0u);
+    EXPECT_FALSE(windowTable().IsUpgrading());
 }

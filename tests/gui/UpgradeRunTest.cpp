@@ -9,6 +9,7 @@
 #include "KSTableListBox.h"
 #include "KSTextButton.h"
 #include "MainComponent.h"
+#include "UpgradeSupervisor.h"
 #include "UpgradeThread.h"
 
 #include <gtest/gtest.h>
@@ -76,7 +77,7 @@ TEST_F(UpgradeRun, ConfirmedUpgradeShowsPhasesThenReplugThenTheSuccessBadge)
         if (auto* alert = dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()))
         {
             question = alert->getMessage();
-            alert->exitModalState(0);
+            alert->getButton(0)->triggerClick(); // "OK"
         }
     });
     main.GetUpdateButton().triggerClick();
@@ -124,24 +125,52 @@ TEST_F(UpgradeRun, ConfirmedUpgradeShowsPhasesThenReplugThenTheSuccessBadge)
     EXPECT_TRUE(verified);
 }
 
-TEST_F(UpgradeRun, CancellingTheConfirmationStartsNothing)
+TEST_F(UpgradeRun, OnlyAnExplicitOkStartsTheUpgrade)
 {
+    // How the confirmation ends, and whether an upgrade may start from it. A modal loop that
+    // ends without a choice returns 0 as "OK" does: that is how a quit request (a logout, the
+    // desktop closing the window) ends it.
+    struct Case
+    {
+        const char* name;
+        std::function<void(KSAlertWindow&)> answer;
+        bool starts;
+    };
+    const std::vector<Case> cases = {
+        { "Cancel button", [](KSAlertWindow& a) { a.getButton(1)->triggerClick(); }, false },
+        { "close button", [](KSAlertWindow& a) { a.getCloseButton()->triggerClick(); }, false },
+        { "loop ended without a choice", [](KSAlertWindow& a) { a.exitModalState(0); }, false },
+        { "OK button", [](KSAlertWindow& a) { a.getButton(0)->triggerClick(); }, true },
+    };
     plug("T207000001", 100, packed(1, 2, 0));
     firmwareFile(100, 1, 3, 1);
     auto& main = makeMainComponent();
-    main.GetSelectAllButton().triggerClick();
-    ASSERT_TRUE(pumpUntil([&] { return main.GetUpdateButton().isEnabled(); }));
-    juce::Timer::callAfterDelay(300, [] {
-        if (auto* alert = dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()))
-            alert->exitModalState(1);
-    });
-    main.GetUpdateButton().triggerClick();
-    pumpUntil([] { return juce::Component::getNumCurrentlyModalComponents() > 0; }, 2000);
-    ASSERT_TRUE(pumpUntil([] { return juce::Component::getNumCurrentlyModalComponents() == 0; }));
-    pumpUntil([] { return false; }, 100);
-    EXPECT_FALSE(table().IsUpgrading());
-    EXPECT_EQ(table().GetSupervisor().WorkerCount(), 0u);
-    EXPECT_TRUE(table().GetRows()[0].selected) << "the selection stays";
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        table().SelectAll(true);
+        main.UpdateButtons();
+        ASSERT_TRUE(main.GetUpdateButton().isEnabled());
+
+        bool asked = false;
+        juce::Timer::callAfterDelay(200, [&asked, &c] {
+            if (auto* alert = dynamic_cast<KSAlertWindow*>(juce::Component::getCurrentlyModalComponent()))
+            {
+                asked = true;
+                c.answer(*alert);
+            }
+        });
+        main.GetUpdateButton().triggerClick();
+        ASSERT_TRUE(pumpUntil([&] { return asked && juce::Component::getNumCurrentlyModalComponents() == 0; }, 5000))
+            << "the confirmation opened and closed";
+        pumpUntil([] { return false; }, 100);
+        EXPECT_EQ(table().GetSupervisor().WorkerCount(), c.starts ? 1u : 0u);
+        if (c.starts)
+            break; // the last case
+        EXPECT_FALSE(table().IsUpgrading());
+        EXPECT_TRUE(table().GetRows()[0].selected) << "the selection stays";
+    }
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }));
 }
 
 TEST_F(UpgradeRun, AWorkerFailingThreeTimesStopsAtRestartTwoAndAsksForARetry)
@@ -236,4 +265,34 @@ TEST_F(UpgradeRun, ADeviceLostMidUpgradeLeavesALockedRowAndSelectAllSkipsIt)
     ASSERT_EQ(table().GetRows().size(), 4u);
     EXPECT_TRUE(table().GetRows()[3].locked);
     EXPECT_TRUE(table().GetRows()[2].selected);
+}
+
+TEST_F(UpgradeRun, DevicesSharingASerialNumberAreEachUpgradedOnceWithoutBlockingTheWindow)
+{
+    // Factory-fresh devices often carry the same (blank) serial number.
+    const auto first = plug("0000000000", 100, packed(1, 2, 0), slow);
+    const auto second = plug("0000000000", 100, packed(1, 2, 0), slow);
+    firmwareFile(100, 1, 3, 1);
+    makeMainComponent();
+    ASSERT_EQ(table().GetRows().size(), 2u);
+    EXPECT_EQ(table().SerialNumberText(0), "0000000000 (1)");
+    EXPECT_EQ(table().SerialNumberText(1), "0000000000 (2)");
+
+    table().SelectAll(true);
+    table().StartUpgradeSelectedDevices();
+    // Back at once: the second row's worker did not wait for the first one's upgrade.
+    const auto& supervisor = table().GetSupervisor();
+    ASSERT_EQ(supervisor.WorkerCount(), 2u);
+    EXPECT_TRUE(UpgradeSupervisor::IsWorkerRunning(supervisor.Worker(0)));
+    EXPECT_TRUE(UpgradeSupervisor::IsWorkerRunning(supervisor.Worker(1)));
+    ASSERT_NE(supervisor.Worker(0).device(), nullptr);
+    EXPECT_NE(supervisor.Worker(0).device(), supervisor.Worker(1).device());
+
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }, 30000));
+    // Each device was written once: the same number of data reports on both.
+    const size_t writesFirst = first->exchangeCount(0xF3, ReportDirection::Output);
+    EXPECT_GT(writesFirst, 0u);
+    EXPECT_EQ(second->exchangeCount(0xF3, ReportDirection::Output), writesFirst);
+    EXPECT_TRUE(first->violations().empty());
+    EXPECT_TRUE(second->violations().empty());
 }

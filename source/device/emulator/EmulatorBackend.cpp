@@ -41,6 +41,11 @@ public:
 
     std::string lastError() const override { return m_error; }
 
+    bool isConnected() const override
+    {
+        return m_device->isAttached() && m_device->connection() == m_connection;
+    }
+
 private:
     std::shared_ptr<EmulatedDevice> m_device;
     uint64_t m_connection;

@@ -37,6 +37,12 @@ public:
 
     // Text describing the last failure on this handle, for log lines.
     virtual std::string lastError() const = 0;
+
+    // False once the interface this handle opened has gone: unplugged, or unplugged and plugged
+    // in again (the new connection has a new handle, this one stays dead). Makes no device
+    // traffic and may be called from any thread while another uses the handle. A backend that
+    // cannot tell says true.
+    virtual bool isConnected() const { return true; }
 };
 
 class HidBackend
