@@ -16,6 +16,7 @@ extern "C" {
 
 #include "windows/WideText.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -94,8 +95,20 @@ public:
 
     bool getInputReport(uint8_t* buffer, size_t length) override
     {
+        if (length == 0)
+            return false;
+        // HidD_GetInputReport tells no byte count: the payload is cleared first, so that a short
+        // answer can never leave an earlier exchange's bytes in place of its own, and the id that
+        // comes back must be the one asked for.
+        const uint8_t reportId = buffer[0];
+        std::memset(buffer + 1, 0, length - 1);
         if (!::HidD_GetInputReport(m_device, buffer, static_cast<ULONG>(length)))
             return fail();
+        if (buffer[0] != reportId)
+        {
+            m_lastError = ERROR_INVALID_DATA;
+            return false;
+        }
         return true;
     }
 
@@ -108,6 +121,15 @@ public:
     }
 
     std::string lastError() const override { return std::to_string(m_lastError); }
+
+    bool isConnected() const override
+    {
+        // Answered by the HID class driver from what it knows of the device, without traffic;
+        // it fails once the device behind the handle has been removed.
+        HIDD_ATTRIBUTES attributes {};
+        attributes.Size = sizeof(attributes);
+        return ::HidD_GetAttributes(m_device, &attributes) != FALSE;
+    }
 
 private:
     bool fail()
