@@ -141,6 +141,7 @@ int main(int argc, char** argv)
         }
         std::this_thread::sleep_for(1ms);
     }
+    longest = std::max(longest, Clock::now() - lastTick);
     CTovrakDevice::Uninit();
 
     const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
