@@ -196,7 +196,8 @@ void CTovrakDevice::ApplySurvey()
     std::lock_guard<std::mutex> lock(g_devicesMutex);
     for (size_t i = 0; i < g_devices.size();)
     {
-        if (g_survey.connectedPaths.count(g_devices[i]->m_devicePath) != 0)
+        // A device pulled out since the last survey goes now: its handle tells, without traffic.
+        if (g_survey.connectedPaths.count(g_devices[i]->m_devicePath) != 0 && g_devices[i]->IsConnected())
         {
             ++i;
             continue;
