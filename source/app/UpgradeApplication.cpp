@@ -56,10 +56,9 @@ void UpgradeApplication::initialise(const juce::String&)
     if (scale != 0.0f && desktop.getGlobalScaleFactor() != scale)
         desktop.setGlobalScaleFactor(scale);
 
-    auto window = std::make_unique<MainWindow>(getApplicationName());
-    mainWindow = std::move(window); // a previous window, if any, goes now
-
-    // Watched from now on: the display connection is open and the devices are in use.
+    // Watched before the window appears: a session that ends as soon as the window shows (a
+    // logout right after start) must find the handler in place, not the default end by signal.
+    // Signals reach the window through the message loop, so it exists by then.
     platform::watchSessionEnd([](platform::SessionEnd reason) {
         if (reason == platform::SessionEnd::DisplayLost)
         {
@@ -73,6 +72,9 @@ void UpgradeApplication::initialise(const juce::String&)
                 app->endForSession(reason);
         });
     });
+
+    auto window = std::make_unique<MainWindow>(getApplicationName());
+    mainWindow = std::move(window); // a previous window, if any, goes now
 }
 
 void UpgradeApplication::shutdown()
