@@ -34,14 +34,38 @@ std::string EmulatedDevice::serialNumber() const
 
 bool EmulatedDevice::isAttachedLocked(std::chrono::steady_clock::time_point now) const
 {
+    // A replug that is due counts as done; the next open or exchange carries it out.
+    if (replugDueLocked(now))
+        return true;
     if (!m_plugged)
         return false;
     const auto sinceStart = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_epoch);
     if (sinceStart < m_config.appearAt)
         return false;
-    if (m_config.vanishAt.count() >= 0 && sinceStart >= m_config.vanishAt)
+    if (!m_replugged && m_config.vanishAt.count() >= 0 && sinceStart >= m_config.vanishAt)
         return false;
     return true;
+}
+
+bool EmulatedDevice::replugDueLocked(std::chrono::steady_clock::time_point now) const
+{
+    if (m_replugged || m_config.replugAt.count() < 0 || now - m_epoch < m_config.replugAt)
+        return false;
+    const auto sinceStart = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_epoch);
+    const bool vanished = m_config.vanishAt.count() >= 0 && sinceStart >= m_config.vanishAt;
+    return !m_plugged || vanished;
+}
+
+void EmulatedDevice::applyReplugLocked(std::chrono::steady_clock::time_point now)
+{
+    if (!replugDueLocked(now))
+        return;
+    m_replugged = true;
+    m_plugged = true;
+    ++m_connection; // handles opened before the device went out stay dead
+    m_exchanges = 0;
+    m_busyPollsLeft = 0;
+    m_busyUntil = {};
 }
 
 bool EmulatedDevice::isAttached() const
@@ -79,6 +103,7 @@ uint64_t EmulatedDevice::connection() const
 bool EmulatedDevice::open(uint64_t& connection, std::string& error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    applyReplugLocked(std::chrono::steady_clock::now());
     if (!isAttachedLocked(std::chrono::steady_clock::now()))
     {
         error = "no such device";
@@ -299,7 +324,7 @@ void EmulatedDevice::finishExchange(ExchangeRecord& record)
     if (m_records.size() < kMaxRecordedExchanges)
         m_records.push_back(record);
     ++m_exchanges;
-    if (m_config.unplugAfterExchanges > 0 && m_exchanges >= m_config.unplugAfterExchanges)
+    if (m_config.unplugAfterExchanges > 0 && m_exchanges >= m_config.unplugAfterExchanges && !m_replugged)
         m_plugged = false;
 }
 
@@ -326,6 +351,7 @@ bool EmulatedDevice::exchange(uint64_t connection, ReportDirection direction, ui
     bool ok = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        applyReplugLocked(std::chrono::steady_clock::now());
         if (connection != m_connection || !isAttachedLocked(std::chrono::steady_clock::now()))
         {
             error = "device disconnected";

@@ -95,6 +95,8 @@ public:
 
 private:
     bool isAttachedLocked(std::chrono::steady_clock::time_point now) const;
+    bool replugDueLocked(std::chrono::steady_clock::time_point now) const;
+    void applyReplugLocked(std::chrono::steady_clock::time_point now);
     bool isBusyLocked(std::chrono::steady_clock::time_point now);
     bool faultHitsLocked(uint8_t reportId, ReportDirection direction);
     void startBusyLocked(std::chrono::steady_clock::time_point now);
@@ -113,6 +115,7 @@ private:
     EmulatedFlash m_flash;
 
     bool m_plugged = true;
+    bool m_replugged = false; // the scenario's replug has happened
     uint64_t m_connection = 1;
     uint64_t m_exchanges = 0;
     uint32_t m_readAddress = 0;

@@ -73,6 +73,10 @@ struct EmulatedDeviceConfig
     // from vanishAt on (a negative vanishAt: never vanishes).
     std::chrono::milliseconds appearAt { 0 };
     std::chrono::milliseconds vanishAt { -1 };
+    // From this time on a device that is out (vanished, or pulled out by its exchange budget) is
+    // plugged in again, once, with a new connection; the vanish time and the exchange budget no
+    // longer apply after that. Negative: never.
+    std::chrono::milliseconds replugAt { -1 };
 };
 
 // Identity of an emulated Tovrak device, for building configurations in code.

@@ -174,7 +174,7 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
     ObjectReader in(object, context, error);
     in.allowOnly({ "openFails", "attributesReadable", "descriptorParsable", "serialStringReadable", "stuckBusy",
                    "failReports", "corruptReadAddress", "storeWrongAddress", "nonBlankAfterErase", "unplugAfterExchanges", "appearAtMs",
-                   "vanishAtMs" });
+                   "vanishAtMs", "replugAtMs" });
     in.flag("openFails", config.openFails);
     in.flag("attributesReadable", config.attributesReadable);
     in.flag("descriptorParsable", config.descriptorParsable);
@@ -197,6 +197,11 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
     in.number("vanishAtMs", vanish, -1, 24ll * 3600 * 1000);
     config.appearAt = std::chrono::milliseconds(appear);
     config.vanishAt = std::chrono::milliseconds(vanish);
+    int64_t replug = -1;
+    in.number("replugAtMs", replug, -1, 24ll * 3600 * 1000);
+    if (replug >= 0 && (replug <= appear || (vanish >= 0 && replug <= vanish)))
+        in.fail("replugAtMs", "must come after appearAtMs and vanishAtMs");
+    config.replugAt = std::chrono::milliseconds(replug);
 
     if (in.has("nonBlankAfterErase"))
     {
