@@ -36,6 +36,7 @@ int runCliCommand(const CliOptions& options, CliIo& io)
             case CliOptions::Command::List: return runListCommand(options, session, io);
             case CliOptions::Command::Upgrade: return runUpgradeCommand(options, session, io);
             case CliOptions::Command::Watch: return runWatchCommand(options, session, io);
+            case CliOptions::Command::Station: return runStationCommand(options, session, io);
             case CliOptions::Command::Help:
             case CliOptions::Command::None: break;
         }

@@ -35,6 +35,12 @@ struct CliIo
     // Set by Ctrl+C. Ends watch; an upgrade runs on to the end (an interrupted flash leaves a
     // device without firmware).
     const std::atomic<bool>* interrupted = nullptr;
+    // How many times Ctrl+C (or a termination request) came; the station counts them. Null:
+    // only `interrupted` is looked at.
+    const std::atomic<int>* interruptCount = nullptr;
+    // Ends the process at once without waiting for running workers (the station's third
+    // Ctrl+C). Null in-process: the command returns instead.
+    void (*quitNow)(int exitCode) = nullptr;
     // The folder whose firmware files are loaded before the working folder's, and beside which a
     // translations.csv is looked for when the working folder has none. Empty: the program's own.
     juce::File programFolder;

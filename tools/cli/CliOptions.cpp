@@ -23,13 +23,17 @@ const char* cliUsage()
            "  tovrak-cli list [--json]\n"
            "  tovrak-cli upgrade (--all | --serial SN [--serial SN ...]) [--allow-downgrade] [--yes] [--json]\n"
            "  tovrak-cli watch [--json] [--seconds N]\n"
+           "  tovrak-cli station [--allow-downgrade] [--record FILE] [--json]\n"
            "  tovrak-cli --help\n"
            "\n"
            "Every command also takes --folder DIR: read translations.csv and firmware files (*.ksf) from DIR\n"
            "and write TovrakUpgrade.log.txt there, instead of the current folder.\n"
            "\n"
            "Exit codes of upgrade: 0 every selected device verified, 1 some failed, 2 nothing to do,\n"
-           "3 no supported device found, 4 bad usage, 5 another instance runs.\n";
+           "3 no supported device found, 4 bad usage, 5 another instance runs.\n"
+           "\n"
+           "station upgrades every device as it is plugged in, until Ctrl+C, and appends one line per\n"
+           "device to FILE (default TovrakStation.jsonl). Exit code 0 when no device failed, 1 otherwise.\n";
 }
 
 bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error)
@@ -48,6 +52,8 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         options.command = CliOptions::Command::Upgrade;
     else if (command == "watch")
         options.command = CliOptions::Command::Watch;
+    else if (command == "station")
+        options.command = CliOptions::Command::Station;
     else if (command == "--help" || command == "-h" || command == "help")
         options.command = CliOptions::Command::Help;
     else
@@ -58,6 +64,7 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 
     const bool upgrade = options.command == CliOptions::Command::Upgrade;
     const bool watch = options.command == CliOptions::Command::Watch;
+    const bool station = options.command == CliOptions::Command::Station;
     for (size_t i = 1; i < args.size(); ++i)
     {
         const std::string& arg = args[i];
@@ -85,7 +92,7 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         }
         else if (upgrade && arg == "--all")
             options.all = true;
-        else if (upgrade && arg == "--allow-downgrade")
+        else if ((upgrade || station) && arg == "--allow-downgrade")
             options.allowDowngrade = true;
         else if (upgrade && (arg == "--yes" || arg == "-y"))
             options.yes = true;
@@ -104,6 +111,15 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
             }
             if (std::find(options.serialNumbers.begin(), options.serialNumbers.end(), serial) == options.serialNumbers.end())
                 options.serialNumbers.push_back(serial);
+        }
+        else if (station && arg == "--record")
+        {
+            if (!hasValue || args[i + 1].empty())
+            {
+                error = "--record needs a file";
+                return false;
+            }
+            options.recordFile = args[++i];
         }
         else if (watch && arg == "--seconds")
         {

@@ -13,6 +13,7 @@ struct CliOptions
         List,
         Upgrade,
         Watch,
+        Station,
         Help
     };
 
@@ -27,6 +28,9 @@ struct CliOptions
 
     // watch: stop after this many seconds (0: run until interrupted)
     int seconds = 0;
+
+    // station: the record file (empty: TovrakStation.jsonl in the folder worked in)
+    std::string recordFile;
 
     // every command: work in this folder (log, translations, firmware files) instead of the
     // current one; empty for the current one

@@ -37,6 +37,11 @@ CliSession::~CliSession()
     m_pGuard.reset(); // releases the named object
 }
 
+juce::File CliSession::ProgramFolder() const
+{
+    return programFolderOf(m_io);
+}
+
 void CliSession::UseTranslationTable()
 {
     // The window reads the table from its working folder only. A command typed in any folder

@@ -29,6 +29,9 @@ public:
 
     bool IsInterrupted() const noexcept { return m_io.interrupted != nullptr && m_io.interrupted->load(); }
 
+    // The program's own folder, whose firmware files are loaded before the working folder's.
+    juce::File ProgramFolder() const;
+
 private:
     void OnDeviceChanged() override { m_bChanged = true; }
     void UseTranslationTable();

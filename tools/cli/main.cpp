@@ -10,18 +10,28 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
 namespace
 {
 std::atomic<bool> g_interrupted { false };
+std::atomic<int> g_interruptCount { 0 };
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int signalNumber)
 {
     g_interrupted = true;
+    ++g_interruptCount;
     // Stay installed: a second Ctrl+C must not end an upgrade half way either.
-    std::signal(SIGINT, onInterrupt);
+    std::signal(signalNumber, onInterrupt);
+}
+
+void quitNow(int exitCode)
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(exitCode);
 }
 } // namespace
 
@@ -63,11 +73,15 @@ int main(int argc, char* argv[])
         std::cerr << title << ": " << text << std::endl;
     });
     std::signal(SIGINT, onInterrupt);
+    // A termination request (a service manager stopping the station) is taken like Ctrl+C.
+    std::signal(SIGTERM, onInterrupt);
     cli_terminal::useUtf8Output();
 
     CliIo io { std::cout, std::cerr, std::cin };
     io.outputIsTerminal = cli_terminal::outputIsAnsiTerminal();
     io.interrupted = &g_interrupted;
+    io.interruptCount = &g_interruptCount;
+    io.quitNow = quitNow;
 
     KS_LOG_INFO("main", "command line: " << [&] {
         std::string text;
