@@ -1,5 +1,6 @@
 #include "ProgramEntry.h"
 
+#include "DisplayCheck.h"
 #include "Log.h"
 #include "Platform.h"
 #include "TranslationHelper.h"
@@ -29,6 +30,15 @@ int runProgramEntry(int argc, const char* argv[])
         throw std::runtime_error("Log::instance().init failed!");
 
     logProgramVersion();
+
+    // Without a usable display the framework cannot make the window (it would crash trying):
+    // one line that says why and how to start the program instead, and a non-zero exit.
+    if (std::string problem; !platform::checkDisplayAvailable(problem))
+    {
+        KS_LOG_ERROR("WinMain", problem);
+        std::cerr << problem << std::endl;
+        return 1;
+    }
 
     juce::JUCEApplicationBase::createInstance = &createUpgradeApplication;
 

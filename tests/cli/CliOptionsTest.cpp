@@ -48,6 +48,8 @@ TEST(CliOptions, CommandsAndTheirOptions)
     EXPECT_EQ(o.command, CliOptions::Command::Help);
     ASSERT_TRUE(parses({ "--help" }, &o));
     EXPECT_EQ(o.command, CliOptions::Command::Help);
+    ASSERT_TRUE(parses({ "--version" }, &o));
+    EXPECT_EQ(o.command, CliOptions::Command::Version);
 }
 
 TEST(CliOptions, RefusedCommandLines)
@@ -72,6 +74,7 @@ TEST(CliOptions, RefusedCommandLines)
         { "watch", "--seconds", "99999999999999999999" },
         { "list", "--folder" },
         { "--help", "list" },
+        { "--version", "--json" },
     };
     for (const auto& args : refused)
     {

@@ -185,3 +185,85 @@ TEST_F(CliProgram, StartedThroughALinkItFindsTheTextsBesideTheRealProgram)
     const ProgramResult out = runThroughLink(empty.get(), { "list" }, juce::ChildProcess::wantStdOut);
     EXPECT_NE(out.output.find("Firmware file not found"), std::string::npos) << "no firmware files there: " << out.output;
 }
+
+// Where the log goes, and that --help and --version leave none: the program copied into the
+// package's layout (<prefix>/lib/tovrak-upgrade, texts in <prefix>/share/tovrak-upgrade) and
+// the program in the build tree, each run from a folder of its own.
+TEST_F(CliProgram, TheInstalledProgramLogsIntoTheUsersFolderAndHelpLogsNothing)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the package's layout is Linux's";
+#else
+    TempFolder tree;
+    const juce::File installed = tree.file("usr/lib/tovrak-upgrade/tovrak-cli");
+    installed.getParentDirectory().createDirectory();
+    ASSERT_TRUE(juce::File(CLI_PATH).copyFileTo(installed));
+    ASSERT_TRUE(installed.setExecutePermission(true));
+    tree.file("usr/share/tovrak-upgrade").createDirectory();
+    juce::File(TOVRAK_SOURCE_DIR "/resources/translations.csv").copyFileTo(tree.file("usr/share/tovrak-upgrade/translations.csv"));
+    const juce::File work = tree.file("work"), home = tree.file("home"), given = tree.file("given"), xdg = tree.file("xdg");
+    for (const auto& folder : { work, home, given, xdg })
+        folder.createDirectory();
+    const juce::String previousHome = juce::SystemStats::getEnvironmentVariable("HOME", "");
+    setEnvironment("HOME", home.getFullPathName());
+    testing_support::ScopedWorkingDirectory inWork(work);
+
+    struct Case
+    {
+        const char* what;
+        juce::String program;
+        juce::StringArray args;
+        const char* xdgDataHome;
+        juce::File expectedLog; // juce::File() when no log may be written anywhere
+    };
+    const juce::File userFolder = home.getChildFile(".local/share/tovrak-upgrade");
+    const Case cases[] = {
+        { "installed, no --folder", installed.getFullPathName(), { "list" }, "", userFolder.getChildFile("TovrakUpgrade.log.txt") },
+        { "installed, XDG_DATA_HOME", installed.getFullPathName(), { "list" }, "xdg", xdg.getChildFile("tovrak-upgrade/TovrakUpgrade.log.txt") },
+        { "installed, relative XDG_DATA_HOME is ignored", installed.getFullPathName(), { "list" }, "relative/data",
+          userFolder.getChildFile("TovrakUpgrade.log.txt") },
+        { "installed, --folder", installed.getFullPathName(), { "list", "--folder", given.getFullPathName() }, "",
+          given.getChildFile("TovrakUpgrade.log.txt") },
+        { "build tree", CLI_PATH, { "list" }, "", work.getChildFile("TovrakUpgrade.log.txt") },
+        { "installed --help", installed.getFullPathName(), { "--help" }, "", juce::File() },
+        { "installed --version", installed.getFullPathName(), { "--version" }, "", juce::File() },
+        { "build tree --version", CLI_PATH, { "--version" }, "", juce::File() },
+        { "build tree list --help", CLI_PATH, { "list", "--help" }, "", juce::File() },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        for (const auto& folder : { work, home, given, xdg })
+            folder.deleteRecursively(), folder.createDirectory();
+        const juce::String xdgValue = juce::String(c.xdgDataHome) == "xdg" ? xdg.getFullPathName() : juce::String(c.xdgDataHome);
+        setEnvironment("XDG_DATA_HOME", xdgValue);
+        setEnvironment("TOVRAK_EMULATOR", m_demo.getFullPathName());
+        juce::StringArray command { c.program };
+        command.addArray(c.args);
+        juce::ChildProcess process;
+        ASSERT_TRUE(process.start(command, juce::ChildProcess::wantStdOut));
+        const std::string output = process.readAllProcessOutput().toStdString();
+        ASSERT_TRUE(process.waitForProcessToFinish(60000));
+        EXPECT_EQ(process.getExitCode(), 0u) << output;
+
+        juce::Array<juce::File> logs;
+        for (const auto& folder : { work, home, given, xdg })
+            logs.addArray(folder.findChildFiles(juce::File::findFiles, true, "TovrakUpgrade.log.txt"));
+        if (c.expectedLog == juce::File())
+            EXPECT_TRUE(logs.isEmpty()) << logs[0].getFullPathName();
+        else
+        {
+            ASSERT_EQ(logs.size(), 1) << (logs.isEmpty() ? juce::String("no log") : logs[0].getFullPathName());
+            EXPECT_EQ(logs[0], c.expectedLog);
+            EXPECT_TRUE(logs[0].loadFileAsString().contains("exit code 0"));
+        }
+        if (c.args[0] == "--version")
+            EXPECT_EQ(output, "tovrak-cli 2.0.1.51214\n");
+        if (c.args.contains("--help"))
+            EXPECT_EQ(output.rfind("Usage:\n", 0), 0u) << output;
+    }
+    setEnvironment("XDG_DATA_HOME", "");
+    setEnvironment("TOVRAK_EMULATOR", "");
+    setEnvironment("HOME", previousHome);
+#endif
+}

@@ -25,6 +25,11 @@ int runCliCommand(const CliOptions& options, CliIo& io)
         io.out << cliUsage();
         return CliExit::Ok;
     }
+    if (options.command == CliOptions::Command::Version)
+    {
+        io.out << cliVersionLine() << std::endl;
+        return CliExit::Ok;
+    }
     try
     {
         CliSession session(io);
@@ -38,6 +43,7 @@ int runCliCommand(const CliOptions& options, CliIo& io)
             case CliOptions::Command::Watch: return runWatchCommand(options, session, io);
             case CliOptions::Command::Station: return runStationCommand(options, session, io);
             case CliOptions::Command::Help:
+            case CliOptions::Command::Version:
             case CliOptions::Command::None: break;
         }
         return CliExit::BadUsage;

@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace
 {
@@ -24,16 +25,44 @@ const char* cliUsage()
            "  tovrak-cli upgrade (--all | --serial SN [--serial SN ...]) [--allow-downgrade] [--yes] [--json]\n"
            "  tovrak-cli watch [--json] [--seconds N]\n"
            "  tovrak-cli station [--allow-downgrade] [--record FILE] [--json]\n"
-           "  tovrak-cli --help\n"
+           "  tovrak-cli --help | --version\n"
            "\n"
            "Every command also takes --folder DIR: read translations.csv and firmware files (*.ksf) from DIR\n"
-           "and write TovrakUpgrade.log.txt there, instead of the current folder.\n"
+           "and write TovrakUpgrade.log.txt there, instead of the current folder. Installed by the package,\n"
+           "the log goes to ~/.local/share/tovrak-upgrade unless --folder is given.\n"
            "\n"
            "Exit codes of upgrade: 0 every selected device verified, 1 some failed, 2 nothing to do,\n"
            "3 no supported device found, 4 bad usage, 5 another instance runs.\n"
            "\n"
            "station upgrades every device as it is plugged in, until Ctrl+C, and appends one line per\n"
            "device to FILE (default TovrakStation.jsonl). Exit code 0 when no device failed, 1 otherwise.\n";
+}
+
+std::string cliVersionLine()
+{
+    return std::string("tovrak-cli ") + TOVRAK_VERSION;
+}
+
+std::string installedLogFolder(const std::string& programFolder, const char* xdgDataHome, const char* home)
+{
+    const std::string installedSuffix = "/lib/tovrak-upgrade";
+    std::string folder = programFolder;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (folder.size() <= installedSuffix.size()
+        || folder.compare(folder.size() - installedSuffix.size(), installedSuffix.size(), installedSuffix) != 0)
+        return {};
+    const std::string prefix = folder.substr(0, folder.size() - installedSuffix.size());
+    struct stat info {};
+    if (::stat((prefix + "/share/tovrak-upgrade/translations.csv").c_str(), &info) != 0)
+        return {};
+
+    // The same folder the window's launcher uses.
+    if (xdgDataHome != nullptr && xdgDataHome[0] == '/')
+        return std::string(xdgDataHome) + "/tovrak-upgrade";
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.local/share/tovrak-upgrade";
+    return {};
 }
 
 bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error)
@@ -56,6 +85,8 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         options.command = CliOptions::Command::Station;
     else if (command == "--help" || command == "-h" || command == "help")
         options.command = CliOptions::Command::Help;
+    else if (command == "--version" || command == "version")
+        options.command = CliOptions::Command::Version;
     else
     {
         error = "unknown command '" + command + "'";
@@ -74,7 +105,7 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
             options.command = CliOptions::Command::Help;
             return true;
         }
-        if (options.command == CliOptions::Command::Help)
+        if (options.command == CliOptions::Command::Help || options.command == CliOptions::Command::Version)
         {
             error = "unexpected argument '" + arg + "'";
             return false;

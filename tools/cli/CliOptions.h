@@ -14,7 +14,8 @@ struct CliOptions
         Upgrade,
         Watch,
         Station,
-        Help
+        Help,
+        Version
     };
 
     Command command = Command::None;
@@ -43,3 +44,14 @@ bool parseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 
 // The usage text printed by --help and after a usage error.
 const char* cliUsage();
+
+// The line printed by --version: the program's name and the package version.
+std::string cliVersionLine();
+
+// Where the log goes when no --folder is given. `programFolder` is the folder of the real
+// executable. The program as the package installs it (<prefix>/lib/tovrak-upgrade, with the texts
+// in <prefix>/share/tovrak-upgrade) writes into the user's folder of the installed window:
+// $XDG_DATA_HOME/tovrak-upgrade, or ~/.local/share/tovrak-upgrade when XDG_DATA_HOME is not an
+// absolute path. Anywhere else (a build tree), and when no home folder is known, it is empty:
+// the current folder, as for the window.
+std::string installedLogFolder(const std::string& programFolder, const char* xdgDataHome, const char* home);

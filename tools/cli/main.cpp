@@ -46,8 +46,31 @@ int main(int argc, char* argv[])
         return CliExit::BadUsage;
     }
 
-    // The log file goes where the command works, as the window's goes to its working folder.
-    if (!options.folder.empty())
+    // Help and version are answered before anything is set up: they leave no log behind.
+    if (options.command == CliOptions::Command::Help)
+    {
+        std::cout << cliUsage();
+        return CliExit::Ok;
+    }
+    if (options.command == CliOptions::Command::Version)
+    {
+        std::cout << cliVersionLine() << std::endl;
+        return CliExit::Ok;
+    }
+
+    // The log file goes where the command works, as the window's goes to its working folder;
+    // installed by the package, without --folder, to the user's folder of the installed window.
+    std::string logFile = "TovrakUpgrade.log.txt";
+    if (options.folder.empty())
+    {
+        const std::string programFolder = juce::File::getSpecialLocation(juce::File::hostApplicationPath)
+                                              .getParentDirectory().getFullPathName().toStdString();
+        const std::string userFolder = installedLogFolder(programFolder, std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+        const juce::File folder(juce::String::fromUTF8(userFolder.c_str()));
+        if (!userFolder.empty() && folder.createDirectory())
+            logFile = folder.getChildFile("TovrakUpgrade.log.txt").getFullPathName().toStdString();
+    }
+    else
     {
         const juce::File folder = juce::File::getCurrentWorkingDirectory().getChildFile(juce::String::fromUTF8(options.folder.c_str()));
         if (!folder.isDirectory() || !folder.setAsCurrentWorkingDirectory())
@@ -59,7 +82,7 @@ int main(int argc, char* argv[])
 
     try
     {
-        if (!Log::instance().init("TovrakUpgrade.log.txt", "datetime_level_func_log_source_line"))
+        if (!Log::instance().init(logFile, "datetime_level_func_log_source_line"))
             std::cerr << "tovrak-cli: the log file cannot be set up" << std::endl;
     }
     catch (const std::exception& e)

@@ -26,9 +26,9 @@ namespace
 {
 constexpr juce::int64 kMaxInputBytes = 512LL * 1024 * 1024;
 
-int usage()
+int usage(std::ostream& out = std::cerr)
 {
-    std::cerr << "usage: ksftool inspect FILE\n"
+    out << "usage: ksftool inspect FILE\n"
                  "       ksftool pack -o OUT [--description FILE] [--product-code N] [--revision LETTER]\n"
                  "                    [--variant N] [--compat N] [--version M.m.b | --split-version M.m | --raw-version N]\n"
                  "                    [--section NAME=ADDRESS:FILE | --section NAME=ADDRESS:pattern:SIZE]...\n";
@@ -327,6 +327,18 @@ int main(int argc, char** argv)
     if (argc < 2)
         return usage();
     const std::string command = argv[1];
+    if (argc == 2 && (command == "--help" || command == "-h"))
+    {
+        std::cout << "ksftool: looks inside Tovrak firmware image files (.ksf) and builds new ones.\n";
+        usage(std::cout);
+        std::cout << "Exit codes: 0 done, 1 the file is not a valid image (inspect) or cannot be built (pack), 2 bad usage.\n";
+        return 0;
+    }
+    if (argc == 2 && command == "--version")
+    {
+        std::cout << "ksftool " << TOVRAK_VERSION << "\n";
+        return 0;
+    }
     if (command == "inspect" && argc == 3)
         return inspect(juce::File::getCurrentWorkingDirectory().getChildFile(argv[2]));
     if (command == "pack")
