@@ -105,10 +105,16 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
+execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE pkg_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(pkg_arch)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "${pkg_arch}")
+endif()
 include(CPack)
 
 add_custom_target(deb
     COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+    COMMAND ${PROJECT_SOURCE_DIR}/packaging/finish-deb
+            ${CPACK_OUTPUT_FILE_PREFIX}/${CPACK_PACKAGE_NAME}_${PROJECT_VERSION}_${pkg_arch}.deb
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DEPENDS TovrakUpgrade tovrak-cli ksftool package-files
     COMMENT "Building the Debian package into ${CMAKE_BINARY_DIR}/packages"
