@@ -82,9 +82,9 @@ set(CPACK_PACKAGE_CONTACT "${TOVRAK_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOVRAK_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade utility for Tovrak USB video capture devices")
 # Lines of at most 80 characters, as Debian's control files want them.
+# (CPack puts the summary above it as the synopsis.)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"firmware upgrade utility for Tovrak USB video capture devices
-Lists the attached Tovrak capture devices with their installed and available
+"Lists the attached Tovrak capture devices with their installed and available
 firmware and upgrades the selected ones in parallel, erasing, writing and
 verifying each device's flash.
 .
