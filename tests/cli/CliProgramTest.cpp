@@ -260,9 +260,13 @@ TEST_F(CliProgram, TheInstalledProgramLogsIntoTheUsersFolderAndHelpLogsNothing)
             EXPECT_TRUE(logs[0].loadFileAsString().contains("exit code 0"));
         }
         if (c.args[0] == "--version")
+        {
             EXPECT_EQ(output, "tovrak-cli 2.0.1.51214\n");
+        }
         if (c.args.contains("--help"))
+        {
             EXPECT_EQ(output.rfind("Usage:\n", 0), 0u) << output;
+        }
     }
     setEnvironment("XDG_DATA_HOME", "");
     setEnvironment("TOVRAK_EMULATOR", "");

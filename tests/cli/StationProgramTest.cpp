@@ -35,7 +35,7 @@ class StationProgram : public ::testing::Test
 protected:
     void SetUp() override
     {
-        usePrivateRuntimeFolder();
+        usePrivateInstanceScope();
         for (const auto& file : juce::File(DEMO_FIRMWARE_DIR).findChildFiles(juce::File::findFiles, false, "*.ksf"))
             file.copyFileTo(m_folder.file(file.getFileName()));
         juce::File(TOVRAK_SOURCE_DIR "/resources/translations.csv").copyFileTo(m_folder.file("translations.csv"));
