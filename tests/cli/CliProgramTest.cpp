@@ -60,8 +60,7 @@ protected:
     void SetUp() override
     {
         usePrivateInstanceScope();
-        for (const auto& file : juce::File(DEMO_FIRMWARE_DIR).findChildFiles(juce::File::findFiles, false, "*.ksf"))
-            file.copyFileTo(m_folder.file(file.getFileName()));
+        copyDemoFirmware(m_folder.get());
         juce::File(TOVRAK_SOURCE_DIR "/resources/translations.csv").copyFileTo(m_folder.file("translations.csv"));
     }
 

@@ -49,7 +49,8 @@ void CliTest::TearDown()
 }
 
 CliResult CliTest::run(const std::vector<std::string>& args, const std::string& input, bool terminal,
-                       const std::atomic<bool>* interrupted)
+                       const std::atomic<bool>* interrupted,
+                      const std::atomic<int>* interruptCount)
 {
     std::ostringstream out;
     std::ostringstream err;
@@ -57,6 +58,7 @@ CliResult CliTest::run(const std::vector<std::string>& args, const std::string& 
     CliIo io(out, err, in);
     io.outputIsTerminal = terminal;
     io.interrupted = interrupted;
+    io.interruptCount = interruptCount;
     io.programFolder = m_folder->file("program");
     io.pollMilliseconds = 50;
     CliResult result;
@@ -124,3 +126,9 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 } // namespace cli_testing
+
+void cli_testing::copyDemoFirmware(const juce::File& folder)
+{
+    for (const auto& file : juce::File(DEMO_FIRMWARE_DIR).findChildFiles(juce::File::findFiles, false, "*.ksf"))
+        file.copyFileTo(folder.getChildFile(file.getFileName()));
+}

@@ -32,7 +32,7 @@ protected:
     void TearDown() override;
 
     CliResult run(const std::vector<std::string>& args, const std::string& input = {}, bool terminal = false,
-                  const std::atomic<bool>* interrupted = nullptr);
+                  const std::atomic<bool>* interrupted = nullptr, const std::atomic<int>* interruptCount = nullptr);
 
     // A device with running version `running` (packed reading) of product code 100.
     std::shared_ptr<EmulatedDevice> plug(const std::string& serial, uint32_t running = packed(1, 2, 0),
@@ -50,6 +50,9 @@ private:
 // Gives the single-instance object of this process and its children a scope of their own, so
 // that a window or a test elsewhere on the machine does not hold it.
 void usePrivateInstanceScope();
+
+// Copies the demo's firmware files (built by the demo-files target) into `folder`.
+void copyDemoFirmware(const juce::File& folder);
 
 // Sets an environment variable of this process (inherited by child processes).
 void setEnvironment(const char* name, const juce::String& value);

@@ -34,24 +34,12 @@ protected:
     void SetUp() override
     {
         CliTest::SetUp();
-        for (const auto& file : juce::File(DEMO_FIRMWARE_DIR).findChildFiles(juce::File::findFiles, false, "*.ksf"))
-            file.copyFileTo(m_folder->file(file.getFileName()));
+        copyDemoFirmware(m_folder->get());
     }
 
     CliResult runStation(const std::vector<std::string>& args, const std::atomic<int>& interrupts)
     {
-        std::ostringstream out;
-        std::ostringstream err;
-        std::istringstream in;
-        CliIo io(out, err, in);
-        io.interruptCount = &interrupts;
-        io.programFolder = m_folder->file("program");
-        io.pollMilliseconds = 50;
-        CliResult result;
-        result.exitCode = runCli(args, io);
-        result.out = out.str();
-        result.err = err.str();
-        return result;
+        return run(args, {}, false, nullptr, &interrupts);
     }
 
     std::vector<std::string> recordLines() const
