@@ -27,6 +27,9 @@ target_compile_definitions(tovrak_juce PUBLIC
     JUCE_WEB_BROWSER=0
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0
+    # Debug builds would otherwise write "JUCE v7..." to standard error at start, before
+    # anything the programs say there.
+    JUCE_DISABLE_JUCE_VERSION_PRINTING=1
     JUCE_SILENCE_XCODE_15_LINKER_WARNING=1
     JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1)
 target_include_directories(tovrak_juce SYSTEM INTERFACE $<TARGET_PROPERTY:tovrak_juce,INCLUDE_DIRECTORIES>)

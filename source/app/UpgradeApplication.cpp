@@ -83,6 +83,8 @@ void UpgradeApplication::shutdown()
     platform::stopWatchingSessionEnd();
     mainWindow.reset();
     releaseInstanceGuard();
+    // The typefaces go with the framework's shutdown, not later with the static fonts.
+    useDefaultSansSerifForSharedFonts();
 }
 
 void UpgradeApplication::endForSession(platform::SessionEnd reason)

@@ -9,8 +9,10 @@ juce::Font g_fontSmall(juce::Font::getDefaultSansSerifFontName(), 15.0f, juce::F
 
 void useDefaultSansSerifForSharedFonts()
 {
+    // Fresh fonts: besides the name, this drops any typeface a font has cached, so none outlives
+    // the framework's shutdown in these static objects.
     const auto name = juce::Font::getDefaultSansSerifFontName();
-    g_fontLarge.setTypefaceName(name);
-    g_fontMedium.setTypefaceName(name);
-    g_fontSmall.setTypefaceName(name);
+    g_fontLarge = juce::Font(name, 24.0f, juce::Font::plain);
+    g_fontMedium = juce::Font(name, 18.0f, juce::Font::plain);
+    g_fontSmall = juce::Font(name, 15.0f, juce::Font::plain);
 }

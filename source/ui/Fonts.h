@@ -8,5 +8,6 @@ extern juce::Font g_fontLarge;  // height 24
 extern juce::Font g_fontMedium; // height 18
 extern juce::Font g_fontSmall;  // height 15
 
-// Points the three fonts at the framework's default sans-serif name.
+// Points the three fonts at the framework's default sans-serif name and drops the typefaces they
+// have cached (called at start, and at shutdown before the framework frees its typefaces).
 void useDefaultSansSerifForSharedFonts();

@@ -48,7 +48,7 @@ bool waitForLogLine(const juce::File& log, const juce::String& text, double seco
 
 juce::StringArray windowsNamed(const juce::String& name)
 {
-    return juce::StringArray::fromLines(run({ "xdotool", "search", "--name", "^" + name + "$" }));
+    return juce::StringArray::fromLines(run({ "xdotool", "search", "--onlyvisible", "--name", "^" + name + "$" }));
 }
 
 // The visible windows of a process with their names.
@@ -103,10 +103,29 @@ int inkIn(const juce::Image& image, juce::Rectangle<int> area)
     return ink;
 }
 
+// The window's pixels, cut from a shot of the whole screen: `import -window <id>` grabs the server
+// and then waits for an event from the window, which a program blocked by that grab never sends.
 juce::Image shotOfWindow(const juce::String& window, const juce::File& file)
 {
-    run({ "import", "-window", window, file.getFullPathName() });
-    return juce::ImageFileFormat::loadFrom(file);
+    const auto geometry = juce::StringArray::fromLines(run({ "xdotool", "getwindowgeometry", "--shell", window }));
+    int x = 0, y = 0, width = 0, height = 0;
+    for (const auto& line : geometry)
+    {
+        const int number = line.fromFirstOccurrenceOf("=", false, false).getIntValue();
+        if (line.startsWith("X=")) x = number;
+        else if (line.startsWith("Y=")) y = number;
+        else if (line.startsWith("WIDTH=")) width = number;
+        else if (line.startsWith("HEIGHT=")) height = number;
+    }
+    run({ "import", "-window", "root", file.getFullPathName() });
+    const auto screen = juce::ImageFileFormat::loadFrom(file);
+    if (!screen.isValid() || width <= 0 || height <= 0)
+        return {};
+    const auto shot = screen.getClippedImage({ x, y, width, height }).createCopy();
+    file.deleteFile();
+    juce::FileOutputStream out(file);
+    juce::PNGImageFormat().writeImageToStream(shot, out);
+    return shot;
 }
 
 // Where the texts are, in window coordinates (a 40 pixel title bar above the content): the right

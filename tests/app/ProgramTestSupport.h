@@ -9,6 +9,7 @@
 #include <functional>
 #include <iostream>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
@@ -17,10 +18,14 @@
 
 namespace program_test
 {
+// Runs a tool (xdotool, import, ...) and returns its output; a tool that has not ended after a
+// minute is killed, so a tool stuck on the display fails the test instead of hanging it.
 inline juce::String run(const juce::StringArray& command)
 {
+    juce::StringArray limited{ "timeout", "-k", "5", "60" };
+    limited.addArray(command);
     juce::ChildProcess process;
-    if (!process.start(command))
+    if (!process.start(limited))
         return {};
     auto output = process.readAllProcessOutput();
     process.waitForProcessToFinish(10000);
@@ -34,36 +39,31 @@ inline bool haveTools()
 }
 
 // A virtual X display of its own for the duration of a test; DISPLAY points at it meanwhile, so
-// the program and the tools started from the test use it.
+// the program and the tools started from the test use it. A server that names its display but
+// does not answer a client there is replaced (up to three servers), so a test never starts the
+// program on a display that is not there; the servers' own messages go to `log()`.
 class PrivateDisplay
 {
 public:
     PrivateDisplay()
     {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0)
+        m_log = juce::File::createTempFile(".xvfb.txt");
+        for (int attempt = 0; attempt < 3 && m_display.empty(); ++attempt)
         {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                     static_cast<char*>(nullptr));
-            ::_exit(127);
+            const std::string number = start();
+            if (number.empty())
+                continue;
+            const std::string probe = "xdpyinfo -display :" + number + " >/dev/null 2>>'"
+                                      + m_log.getFullPathName().toStdString() + "'";
+            if (waitForAnswer(probe))
+                m_display = ":" + number;
+            else
+                kill(SIGTERM);
         }
-        ::close(fds[1]);
-        // Xvfb writes its display number once it accepts connections.
-        std::string number;
-        char c = 0;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        if (number.empty())
+        if (m_display.empty())
             return;
         if (const char* previous = std::getenv("DISPLAY"))
             m_previous = previous;
-        m_display = ":" + number;
         ::setenv("DISPLAY", m_display.c_str(), 1);
     }
 
@@ -74,9 +74,13 @@ public:
         else
             ::setenv("DISPLAY", m_previous.c_str(), 1);
         kill(SIGTERM);
+        if (::testing::Test::HasFailure() && m_log.getSize() > 0)
+            std::cout << "---- the X server's messages ----\n" << m_log.loadFileAsString() << std::endl;
+        m_log.deleteFile();
     }
 
     bool ok() const { return !m_display.empty(); }
+    const juce::File& log() const { return m_log; }
     bool running() const { return m_pid > 0; }
 
     // Ends the X server now (SIGKILL: as if it crashed), breaking every client's connection.
@@ -91,7 +95,48 @@ public:
     }
 
 private:
+    // Starts one server; its display number once it accepts connections, or "".
+    std::string start()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return {};
+        const std::string logPath = m_log.getFullPathName().toStdString();
+        m_pid = ::fork();
+        if (m_pid == 0)
+        {
+            ::close(fds[0]);
+            if (FILE* log = std::freopen(logPath.c_str(), "a", stderr); log == nullptr)
+                ::_exit(126);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        ::close(fds[0]);
+        if (number.empty())
+            kill(SIGTERM);
+        return number;
+    }
+
+    static bool waitForAnswer(const std::string& probe)
+    {
+        for (int i = 0; i < 50; ++i)
+        {
+            if (std::system(probe.c_str()) == 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
     pid_t m_pid = -1;
+    juce::File m_log;
     std::string m_display;
     std::string m_previous;
 };

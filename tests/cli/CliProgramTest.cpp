@@ -18,22 +18,6 @@ struct ProgramResult
     std::string output;
 };
 
-// A debug build of the framework writes its version line ("JUCE v7.0.5") to standard error as
-// the program starts; what the program itself writes is the rest.
-std::string withoutFrameworkBanner(std::string output)
-{
-    const std::string banner = juce::SystemStats::getJUCEVersion().toStdString();
-    if (output.compare(0, banner.size(), banner) == 0)
-    {
-        output.erase(0, banner.size());
-        if (!output.empty() && output[0] == '\r')
-            output.erase(0, 1);
-        if (!output.empty() && output[0] == '\n')
-            output.erase(0, 1);
-    }
-    return output;
-}
-
 // Runs the program in `folder` with the scenario; stdout or stderr only, so that the two can be
 // told apart.
 ProgramResult runProgram(const juce::File& folder, const juce::File& scenario, juce::StringArray args,
@@ -47,7 +31,7 @@ ProgramResult runProgram(const juce::File& folder, const juce::File& scenario, j
     ProgramResult result;
     if (!process.start(command, streams))
         return result;
-    result.output = withoutFrameworkBanner(process.readAllProcessOutput().toStdString());
+    result.output = process.readAllProcessOutput().toStdString();
     if (process.waitForProcessToFinish(120000))
         result.exitCode = static_cast<int>(process.getExitCode());
     setEnvironment("TOVRAK_EMULATOR", "");
@@ -87,7 +71,7 @@ protected:
         args.addArray({ "--folder", folder.getFullPathName() });
         if (process.start(args, streams))
         {
-            result.output = withoutFrameworkBanner(process.readAllProcessOutput().toStdString());
+            result.output = process.readAllProcessOutput().toStdString();
             if (process.waitForProcessToFinish(60000))
                 result.exitCode = static_cast<int>(process.getExitCode());
         }
