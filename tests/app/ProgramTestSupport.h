@@ -41,7 +41,10 @@ inline bool haveTools()
 // A virtual X display of its own for the duration of a test; DISPLAY points at it meanwhile, so
 // the program and the tools started from the test use it. A server that names its display but
 // does not answer a client there is replaced (up to three servers), so a test never starts the
-// program on a display that is not there; the servers' own messages go to `log()`.
+// program on a display that is not there; the servers' own messages go to `log()`. The server
+// never resets: by default an X server resets when its last client leaves, and a client that
+// connects during the reset (the program, right after a tool has looked at the display) is
+// refused.
 class PrivateDisplay
 {
 public:
@@ -109,7 +112,7 @@ private:
             if (FILE* log = std::freopen(logPath.c_str(), "a", stderr); log == nullptr)
                 ::_exit(126);
             const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset",
                      static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -178,7 +181,8 @@ inline int countInFile(const juce::File& file, const juce::String& text)
 // When the test running now has failed by the time this goes (declare it after the display and
 // the program's folder, so it goes first), it keeps a screenshot of the display and the program's
 // log under <build>/test-failures/<suite>.<test>/ and prints the log's end and the folder into
-// the test's output, which ctest --output-on-failure (and so CI) shows.
+// the test's output, which ctest --output-on-failure (and so CI) shows. With TOVRAK_KEEP_LOGS set
+// it keeps them for a test that passed as well (to read what the program did).
 class KeepOnFailure
 {
 public:
@@ -191,7 +195,7 @@ public:
     // Keeps what there is now (once), e.g. before the program is stopped.
     void keepNow()
     {
-        if (m_kept || !::testing::Test::HasFailure())
+        if (m_kept || (!::testing::Test::HasFailure() && std::getenv("TOVRAK_KEEP_LOGS") == nullptr))
             return;
         m_kept = true;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();

@@ -130,7 +130,7 @@ case_window() {
   local w=/tmp/window
   mkdir -p "$w"; cp "$SRC/resources/translations.csv" "$RUN/firmware/tovrak_40.ksf" "$w/"
   start_bridge "$w" || return 1
-  Xvfb -screen 0 1280x800x24 -nolisten tcp -displayfd 9 9>"$w/display" >/dev/null 2>&1 &
+  Xvfb -screen 0 1280x800x24 -nolisten tcp -noreset -displayfd 9 9>"$w/display" >/dev/null 2>&1 &
   local xvfb_pid=$!
   wait_for 20 test -s "$w/display" || { log "Xvfb did not start"; return 1; }
   export DISPLAY=":$(cat "$w/display")"
