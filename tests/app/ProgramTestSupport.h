@@ -157,10 +157,14 @@ inline int waitForExit(pid_t pid, double seconds)
 }
 
 // Polls a condition every 50 ms until it holds; false when it still does not after `seconds`
-// (a net for a program that hangs, not a measure of its speed).
+// (a net for a program that hangs, not a measure of its speed). The limit is wall time: a
+// condition that runs tools takes longer than the pause between polls, most of all in a
+// sanitizer build, where each fork of the test process is slow.
 inline bool waitFor(const std::function<bool()>& condition, double seconds)
 {
-    for (int i = 0; i < seconds * 20; ++i)
+    const auto deadline = std::chrono::steady_clock::now()
+                        + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    while (std::chrono::steady_clock::now() < deadline)
     {
         if (condition())
             return true;

@@ -101,7 +101,9 @@ public:
         }
     }
 
-    // The main window once it is on the screen (created and filled with the device rows).
+    // The main window once it is on the screen (created and filled with the device rows) and has
+    // stopped moving: the window is mapped first and centred afterwards, and a click placed
+    // relative to it in between lands where the window no longer is.
     juce::String waitForWindow()
     {
         juce::String window;
@@ -109,6 +111,17 @@ public:
             window = run({ "xdotool", "search", "--onlyvisible", "--name", "Tovrak Upgrade Utility" })
                          .upToFirstOccurrenceOf("\n", false, false);
             return window.isNotEmpty();
+        }, kStartSeconds);
+        if (window.isEmpty())
+            return {};
+        juce::String previous;
+        waitFor([&] {
+            const auto geometry = run({ "xdotool", "getwindowgeometry", window });
+            const bool settled = geometry.isNotEmpty() && geometry == previous;
+            previous = geometry;
+            if (!settled)
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            return settled;
         }, kStartSeconds);
         return window;
     }
