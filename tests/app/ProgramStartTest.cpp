@@ -55,7 +55,7 @@ juce::StringArray windowsNamed(const juce::String& name)
 juce::StringArray windowsOf(pid_t pid)
 {
     juce::StringArray names;
-    for (const auto& id : juce::StringArray::fromLines(run({ "xdotool", "search", "--onlyvisible", "--pid", juce::String(pid) })))
+    for (const auto& id : visibleWindowsOf(pid))
         if (id.isNotEmpty())
             names.add(run({ "xdotool", "getwindowname", id }));
     return names;

@@ -32,6 +32,12 @@ inline juce::String run(const juce::StringArray& command)
     return output.trim();
 }
 
+// The ids of a process's visible windows.
+inline juce::StringArray visibleWindowsOf(pid_t pid)
+{
+    return juce::StringArray::fromLines(run({ "xdotool", "search", "--onlyvisible", "--pid", juce::String(pid) }));
+}
+
 inline bool haveTools()
 {
     return std::system("command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1 "

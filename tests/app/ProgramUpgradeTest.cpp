@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -46,11 +47,6 @@ void screenshot(const char* name)
 void click(const juce::String& window, int x, int y)
 {
     run({ "xdotool", "mousemove", "--window", window, juce::String(x), juce::String(y), "click", "1" });
-}
-
-juce::StringArray visibleWindowsOf(pid_t pid)
-{
-    return juce::StringArray::fromLines(run({ "xdotool", "search", "--onlyvisible", "--pid", juce::String(pid) }));
 }
 
 // The program in a folder of its own with the demo's firmware files and texts, on the display
@@ -180,20 +176,41 @@ bool haveDemoFiles()
 {
     return juce::File(TOVRAK_BUILD_DIR "/demo-firmware").isDirectory();
 }
+
+// The program started on a display of its own, its main window on the screen.
+class ProgramWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!haveTools())
+            GTEST_SKIP() << "needs Xvfb, xdotool and ImageMagick";
+        ASSERT_TRUE(haveDemoFiles()) << "build the demo-files target";
+        display = std::make_unique<PrivateDisplay>();
+        ASSERT_TRUE(display->ok()) << "Xvfb did not start";
+        program = std::make_unique<ProgramRun>();
+        program->start();
+        window = program->waitForWindow();
+        ASSERT_TRUE(window.isNotEmpty()) << "the main window did not appear";
+    }
+
+    void TearDown() override
+    {
+        program.reset(); // keeps what a failure needs while the display is still there
+        display.reset();
+    }
+
+    std::unique_ptr<PrivateDisplay> display;
+    std::unique_ptr<ProgramRun> program;
+    juce::String window;
+};
+
+using ProgramUpgrade = ProgramWindow;
 } // namespace
 
-TEST(ProgramUpgrade, DemoDevicesAreUpgradedFromTheWindow)
+TEST_F(ProgramUpgrade, DemoDevicesAreUpgradedFromTheWindow)
 {
-    if (!haveTools())
-        GTEST_SKIP() << "needs Xvfb, xdotool and ImageMagick";
-    ASSERT_TRUE(haveDemoFiles()) << "build the demo-files target";
-    PrivateDisplay display;
-    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
-    ProgramRun program;
-    program.start();
-
-    const juce::String window = program.waitForWindow();
-    ASSERT_TRUE(window.isNotEmpty()) << "the main window did not appear";
+    ProgramRun& program = *this->program;
     screenshot("program-idle.png");
     ASSERT_TRUE(program.startUpgradeOfAll(window));
     if (program.waitForLog("write firmware data begin.", 1, kUpgradeSeconds))
@@ -233,22 +250,14 @@ struct SessionEndCase
     const char* reason;   // as the log gives it
 };
 
-class ProgramSessionEnd : public ::testing::TestWithParam<SessionEndCase>
+class ProgramSessionEnd : public ProgramWindow, public ::testing::WithParamInterface<SessionEndCase>
 {
 };
 
 TEST_P(ProgramSessionEnd, EndsInOrder)
 {
     const SessionEndCase& c = GetParam();
-    if (!haveTools())
-        GTEST_SKIP() << "needs Xvfb, xdotool and ImageMagick";
-    ASSERT_TRUE(haveDemoFiles()) << "build the demo-files target";
-    PrivateDisplay display;
-    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
-    ProgramRun program;
-    program.start();
-    const juce::String window = program.waitForWindow();
-    ASSERT_TRUE(window.isNotEmpty()) << "the main window did not appear";
+    ProgramRun& program = *this->program;
 
     if (c.duringUpgrade)
     {
@@ -258,7 +267,7 @@ TEST_P(ProgramSessionEnd, EndsInOrder)
     }
 
     if (c.signalNumber == 0)
-        display.kill();
+        display->kill();
     else
         ::kill(program.pid(), c.signalNumber);
     const int code = waitForExit(program.pid(), kUpgradeSeconds);
