@@ -272,7 +272,7 @@ TEST_F(IdleMonitoring, PlugAndUnplugAreReportedByTheNextPoll)
     uint64_t noticed = callback.waitForCall(0, 2s);
     ASSERT_NE(noticed, 0u);
     EXPECT_LE(noticed, plugged + 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 450ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s); // a poll every 200 ms, with room for a busy machine
     EXPECT_EQ(listedSerials(), std::vector<std::string> { "A" }); // only a refresh changes the list
 
     CTovrakDevice::Refresh();
@@ -290,7 +290,7 @@ TEST_F(IdleMonitoring, PlugAndUnplugAreReportedByTheNextPoll)
     noticed = callback.waitForCall(calls, 2s);
     ASSERT_NE(noticed, 0u);
     EXPECT_LE(noticed, plugged + 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 450ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s); // a poll every 200 ms, with room for a busy machine
     CTovrakDevice::Refresh();
     EXPECT_EQ(listedSerials(), std::vector<std::string> { "B" });
     (void) b;
