@@ -21,7 +21,11 @@ bool checkDisplayAvailable(std::string& problem)
     }
 
     // The framework loads libX11 at run time as well; this only asks the server once.
-    void* x11 = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+    // RTLD_NODELETE keeps the library loaded for the life of the process, also after the
+    // framework lets go of it at shutdown: Xlib keeps caches (its locale and key tables) that
+    // only its own globals point to, and unloading it would leave them behind unreachable,
+    // which the leak checker reports at exit.
+    void* x11 = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
     if (x11 == nullptr)
     {
         problem = "Tovrak Upgrade Utility needs the X11 library (libX11.so.6), which cannot be loaded: install libx11-6.";
