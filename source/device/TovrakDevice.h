@@ -2,6 +2,7 @@
 
 #include "DeviceRecords.h"
 #include "FirmwareImage.h"
+#include "FlashFootprint.h"
 
 #include <array>
 #include <atomic>
@@ -51,6 +52,13 @@ public:
     // compatibilityCode of the installed header when that header describes the running
     // firmware, else 0.
     uint16_t runningCompatibilityCode() const noexcept { return m_runningCompatibilityCode; }
+    // The headers found at set-up at the firmware base address and 4096 bytes above it.
+    const InstalledHeader& headerAtBase() const noexcept { return m_headerAtBase; }
+    const InstalledHeader& headerAbove() const noexcept { return m_headerAbove; }
+    // Whether an upgrade with this image is a safe one: the compatibility codes match, and
+    // putting its header above the base leaves the header at the base, and all the flash it
+    // describes, as it is (the firmware that boots if the new one is not complete).
+    bool IsSafeUpgrade(const FirmwareHeader& image) const;
     // Set when construction succeeded.
     bool present() const noexcept { return m_bPresent.load(); }
     // False once the interface this object opened is gone (unplugged, or replugged: a new
@@ -84,9 +92,12 @@ public:
     bool SetFirmwareErase(uint32_t address, uint32_t count);
 
     // --- the firmware upgrade ---
-    // Puts one image into the flash: erases the header area and every section's range, checks
-    // that clear sections read back blank, writes the sections and then the header, and reads
-    // everything back. Erase and write are tried up to three times, verification once.
+    // Puts one image into the flash: erases every other valid header whose flash the upgrade
+    // touches (and, for a header at the base, the one above it, which would boot first), erases
+    // the header area and every section's range, checks that clear sections read back blank,
+    // writes the sections, reads them back, and only then writes the header and reads it back.
+    // Erase and write are tried up to three times, verification once. A header that turns out
+    // wrong is erased again, so that no valid header is left over flash that is not its own.
     // Status (an UpgradeStatus) and progress (percent) are written as it goes, for a poller on
     // another thread. The header goes to the firmware base address when headerAtBase is set,
     // 4096 bytes above it otherwise. True with RESULT_VERIFIED; false with RESULT_ERASE_ERROR,
@@ -94,6 +105,9 @@ public:
     bool Upgrade(const FirmwareHeader& header,
                  const std::array<std::vector<uint8_t>, FirmwareHeader::kMaxSections>& sectionData,
                  std::atomic<int32_t>& status, std::atomic<int32_t>& progress, bool headerAtBase);
+
+    // The header place of a safe upgrade, above the firmware base address.
+    static constexpr uint32_t kSafeHeaderOffset = kSafeHeaderPlaceOffset;
 
     // Longest wait for a flash operation: a large erase takes seconds, never this long.
     static constexpr std::chrono::milliseconds kWipTimeLimit { 30000 };
@@ -152,6 +166,10 @@ public:
 private:
     // The construction steps; returns the number of the step that failed, 0 when all worked.
     int Open();
+    bool ReadInstalledHeader(uint32_t address, const uint8_t* fixedPart, InstalledHeader& out);
+    // Erases the header block at the address and reads it back until no bootable header is left
+    // there (at most three tries). Logs its own failure.
+    bool InvalidateHeader(uint32_t address, uint16_t size, const std::string& device);
     static bool Survey(bool setUpNew);
     static void ApplySurvey();
 
@@ -162,6 +180,8 @@ private:
     // Bytes of the installed header block at the base: its headerSize when that is plausible,
     // otherwise the largest header there can be.
     uint32_t m_installedHeaderSize = FirmwareHeader::kCapacity;
+    InstalledHeader m_headerAtBase;
+    InstalledHeader m_headerAbove;
     std::atomic<bool> m_bPresent { false };
     std::unique_ptr<HidHandle> m_hDevice;
     std::array<uint8_t, kReportBufferSize> m_reportBuffer {};

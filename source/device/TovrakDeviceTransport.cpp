@@ -66,8 +66,39 @@ int CTovrakDevice::Open()
                               ? installedSize
                               : FirmwareHeader::kCapacity;
 
+    // Both header places as the boot loader sees them, each block read whole up to 256 bytes.
+    const uint32_t above = m_flashInfo.firmwareBaseAddress() + kSafeHeaderOffset;
+    std::array<uint8_t, FirmwareHeader::kFixedSize> aboveFixed {};
+    if (!ReadInstalledHeader(m_flashInfo.firmwareBaseAddress(), installed.data(), m_headerAtBase))
+        return 4;
+    const bool placeAbove = above >= kSafeHeaderOffset; // not when the address space wraps
+    if (placeAbove
+        && (!ReadFirmwareData(above, aboveFixed.data(), aboveFixed.size())
+            || !ReadInstalledHeader(above, aboveFixed.data(), m_headerAbove)))
+        return 4;
+
     m_bPresent = true;
     return 0;
+}
+
+bool CTovrakDevice::ReadInstalledHeader(uint32_t address, const uint8_t* fixedPart, InstalledHeader& out)
+{
+    std::array<uint8_t, InstalledHeader::kMaxReadBytes> block {};
+    std::copy_n(fixedPart, FirmwareHeader::kFixedSize, block.begin());
+    const size_t wanted = InstalledHeader::bytesToRead(fixedPart);
+    if (wanted > FirmwareHeader::kFixedSize
+        && !ReadFirmwareData(address + FirmwareHeader::kFixedSize, block.data() + FirmwareHeader::kFixedSize,
+                             wanted - FirmwareHeader::kFixedSize))
+        return false;
+    out = InstalledHeader::fromBytes(address, block.data(), wanted);
+    return true;
+}
+
+bool CTovrakDevice::IsSafeUpgrade(const FirmwareHeader& image) const
+{
+    if (!isSafeUpgrade(image.compatibilityCode(), m_runningCompatibilityCode))
+        return false;
+    return keepsBaseHeader(image, m_flashInfo.firmwareBaseAddress(), m_headerAtBase);
 }
 
 bool CTovrakDevice::SetData(uint8_t reportId, const uint8_t* payload, size_t payloadLength)

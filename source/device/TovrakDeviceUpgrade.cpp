@@ -11,7 +11,6 @@
 namespace
 {
 constexpr int kAttempts = 3;
-constexpr uint32_t kSafeHeaderOffset = 4096;  // header place of a safe upgrade, above the base
 constexpr size_t kMaxHeaderBytes = 256;       // one flash write, one read-back buffer
 constexpr uint32_t kPieceBytes = 256;         // write and read-back piece
 
@@ -125,20 +124,36 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
 
     KS_LOG_INFO("CTovrakDevice::Upgrade", "total retry count = " << kAttempts << device);
 
+    // Headers already in the flash that must not outlive this upgrade: any valid header (besides
+    // the one at the header address, which every attempt erases) that describes flash this
+    // upgrade erases or writes, and, when the new header goes to the base, the one above it,
+    // which the boot loader would take first. Each is erased and checked gone before anything
+    // else is erased.
+    struct StaleHeader
+    {
+        uint32_t address;
+        uint16_t size;
+        bool gone;
+    };
+    std::vector<StaleHeader> stale;
+    const std::vector<FlashRange> touched = upgradeFootprint(header, headerAddress64);
+    for (const InstalledHeader* installed : { &m_headerAtBase, &m_headerAbove })
+    {
+        if (!installed->valid || installed->address == headerAddress)
+            continue;
+        const bool bootsFirst = headerAtBase && installed == &m_headerAbove;
+        if (bootsFirst || installed->overlaps(touched))
+            stale.push_back({ installed->address,
+                              static_cast<uint16_t>(installed->known ? installed->headerSize : FirmwareHeader::kFixedSize),
+                              false });
+    }
+
     // Set from the moment the new header may have reached the flash until it is known to be
-    // good, or erased again: a failed upgrade must not leave a valid new header over sections
-    // that were never verified (the device would boot them).
+    // good: a failed upgrade leaves no valid new header behind.
     bool headerMayBeWritten = false;
     auto withdrawHeader = [&] {
-        if (!headerMayBeWritten)
-            return;
-        if (WaitUntilIdle() && SetFirmwareErase(headerAddress, headerSize))
-        {
+        if (headerMayBeWritten && InvalidateHeader(headerAddress, headerSize, device))
             headerMayBeWritten = false;
-            KS_LOG_INFO("CTovrakDevice::Upgrade", "new header erased again, the flash does not hold the image." << device);
-        }
-        else
-            KS_LOG_ERROR("CTovrakDevice::Upgrade", "the new header could not be erased again." << device);
     };
 
     bool written = false;
@@ -148,6 +163,17 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         status = RESULT_ERASING;
         KS_LOG_INFO("CTovrakDevice::Upgrade", "now retry count = " << attempt);
         KS_LOG_INFO("CTovrakDevice::Upgrade", "begin erase firmware data. " << device);
+
+        bool staleLeft = false;
+        for (StaleHeader& old : stale)
+            if (!old.gone && !(old.gone = InvalidateHeader(old.address, old.size, device)))
+                staleLeft = true;
+        if (staleLeft)
+        {
+            KS_LOG_ERROR("CTovrakDevice::Upgrade", "erase firmware data [header] failed." << device);
+            status = RESULT_ERASE_ERROR;
+            continue;
+        }
 
         // No command goes to a busy device: the attempt starts once the device reports idle, also
         // after a busy poll of the attempt before failed while the device still worked.
@@ -214,8 +240,8 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
 
         KS_LOG_INFO("CTovrakDevice::Upgrade", "erase firmware data end." << device);
         KS_LOG_INFO("CTovrakDevice::Upgrade", "write firmware data begin." << device);
-        status = RESULT_WRITING;
         progress = 0;
+        status = RESULT_WRITING;
         writtenBytes = 0;
 
         bool writeFailed = false;
@@ -242,8 +268,35 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         if (writeFailed)
             continue;
 
-        // The header goes last: a device whose upgrade stops early never carries a valid header
-        // over sections that do not match it.
+        // Every section is read back before the header goes in: a header is only ever written
+        // over sections known to hold the image, so a device that stops answering after the
+        // header write still boots its own firmware.
+        KS_LOG_INFO("CTovrakDevice::Upgrade", "verify firmware data begin." << device);
+        progress = 0;
+        status = RESULT_VERIFYING;
+        done = 0;
+        for (size_t i = 0; i < sections.size(); ++i)
+        {
+            const auto& entry = sections[i];
+            if (entry.kind() != FirmwareSectionEntry::Kind::Ordinary)
+                continue;
+            for (uint32_t offset = 0; offset < entry.length;)
+            {
+                const uint32_t piece = std::min(entry.length - offset, kPieceBytes);
+                const bool read = ReadFirmwareData(entry.flashAddress + offset, buffer.data(), piece);
+                if (!read || std::memcmp(buffer.data(), sectionData[i].data() + offset, piece) != 0)
+                {
+                    KS_LOG_ERROR("CTovrakDevice::Upgrade", "verify -- ReadFirmwareData -- section" << (read ? 1 : 0) << device);
+                    status = RESULT_VERIFY_ERROR;
+                    return false; // no header was written over these sections
+                }
+                done += piece;
+                report(done);
+                offset += piece;
+            }
+        }
+
+        // The header goes last.
         headerMayBeWritten = true;
         if (!WriteFirmwareData(headerAddress, header.data(), headerSize))
         {
@@ -252,17 +305,14 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
             continue;
         }
         written = true;
+        writtenBytes = done;
     }
     if (!written)
     {
         withdrawHeader();
         return false;
     }
-
-    report(writtenBytes + headerSize);
     KS_LOG_INFO("CTovrakDevice::Upgrade", "write firmware data end." << device);
-    KS_LOG_INFO("CTovrakDevice::Upgrade", "verify firmware data begin." << device);
-    status = RESULT_VERIFYING;
 
     buffer.fill(0);
     const bool headerRead = ReadFirmwareData(headerAddress, buffer.data(), headerSize);
@@ -282,32 +332,30 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         withdrawHeader();
         return false;
     }
-
-    uint64_t done = headerSize;
-    report(done);
-    for (size_t i = 0; i < sections.size(); ++i)
-    {
-        const auto& entry = sections[i];
-        if (entry.kind() != FirmwareSectionEntry::Kind::Ordinary)
-            continue;
-        for (uint32_t offset = 0; offset < entry.length;)
-        {
-            const uint32_t piece = std::min(entry.length - offset, kPieceBytes);
-            const bool read = ReadFirmwareData(entry.flashAddress + offset, buffer.data(), piece);
-            if (!read || std::memcmp(buffer.data(), sectionData[i].data() + offset, piece) != 0)
-            {
-                KS_LOG_ERROR("CTovrakDevice::Upgrade", "verify -- ReadFirmwareData -- section" << (read ? 1 : 0) << device);
-                status = RESULT_VERIFY_ERROR;
-                withdrawHeader();
-                return false;
-            }
-            done += piece;
-            report(done);
-            offset += piece;
-        }
-    }
+    report(writtenBytes + headerSize);
 
     status = RESULT_VERIFIED;
     KS_LOG_INFO("CTovrakDevice::Upgrade", "verify firmware data end. " << device);
     return true;
+}
+
+bool CTovrakDevice::InvalidateHeader(uint32_t address, uint16_t size, const std::string& device)
+{
+    std::array<uint8_t, InstalledHeader::kMaxReadBytes> back {};
+    const size_t count = std::min<size_t>(size, back.size());
+    for (int attempt = 1; attempt <= kAttempts; ++attempt)
+    {
+        if (!WaitUntilIdle() || !SetFirmwareErase(address, static_cast<uint32_t>(count)))
+            continue;
+        back.fill(0);
+        if (ReadFirmwareData(address, back.data(), count) && !isBootableHeaderBlock(back.data(), count))
+        {
+            KS_LOG_INFO("CTovrakDevice::Upgrade", "header at 0x" << std::hex << address << std::dec
+                                                               << " erased, no firmware boots from it." << device);
+            return true;
+        }
+    }
+    KS_LOG_ERROR("CTovrakDevice::Upgrade", "the header at 0x" << std::hex << address << std::dec
+                                                            << " could not be erased; the upgrade does not go on." << device);
+    return false;
 }

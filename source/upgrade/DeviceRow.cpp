@@ -17,6 +17,8 @@ DeviceFacts factsOf(const CTovrakDevice& device)
     facts.productVariant = info.productVariant();
     facts.runningVersion = info.runningFirmwareVersion();
     facts.runningCompatibilityCode = device.runningCompatibilityCode();
+    facts.firmwareBaseAddress = device.flashInfo().firmwareBaseAddress();
+    facts.headerAtBase = device.headerAtBase();
     return facts;
 }
 
@@ -43,7 +45,9 @@ DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& i
     else
     {
         row.firmwareMissing = false;
-        result.safe = isSafeUpgrade(image->header.compatibilityCode(), device.runningCompatibilityCode);
+        // Safe only when the header above the base leaves the installed firmware bootable.
+        result.safe = isSafeUpgrade(image->header.compatibilityCode(), device.runningCompatibilityCode)
+                   && keepsBaseHeader(image->header, device.firmwareBaseAddress, device.headerAtBase);
         result.newerThanKnownDevice = device.productCode > kNewestKnownProductCode;
 
         const FirmwareVersion available = availableVersion(*image, device.productCode);

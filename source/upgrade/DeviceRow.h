@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FlashFootprint.h"
+
 #include "UpgradeStatus.h"
 
 #include <juce_core/juce_core.h>
@@ -42,6 +44,10 @@ struct DeviceFacts
     uint8_t productVariant = 0;
     uint32_t runningVersion = 0;          // always read with the packed reading
     uint16_t runningCompatibilityCode = 0;
+    // The header found at the firmware base address: a safe upgrade must leave it, and the
+    // flash it describes, alone. None found (the default): nothing to keep.
+    uint32_t firmwareBaseAddress = 0;
+    InstalledHeader headerAtBase;
 };
 
 class CTovrakDevice;

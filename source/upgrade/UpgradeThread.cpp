@@ -84,7 +84,7 @@ void CUpgradeThread::run()
         return;
     }
 
-    const bool safe = isSafeUpgrade(image->header.compatibilityCode(), m_pDevice->runningCompatibilityCode());
+    const bool safe = m_pDevice->IsSafeUpgrade(image->header);
     const bool result = m_pDevice->Upgrade(image->header, image->sections, m_nStatus, m_nProgress, !safe);
     // The outcome is set before running clears: a poller that sees the worker stopped also
     // sees whether it failed.

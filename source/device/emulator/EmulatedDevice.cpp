@@ -1,18 +1,13 @@
+// An emulated device: presence and hot-plug, the frame of every report exchange (latency, faults,
+// bookkeeping), what it boots from its flash, and the hooks tests use.
 #include "EmulatedDevice.h"
 
 #include <algorithm>
-
-using namespace emulated_wire;
+#include <fstream>
 #include <thread>
 
-namespace
-{
-std::string hexId(uint8_t id)
-{
-    static const char digits[] = "0123456789abcdef";
-    return std::string("0x") + digits[id >> 4] + digits[id & 0x0F];
-}
-} // namespace
+using namespace emulated_wire;
+
 
 EmulatedDevice::EmulatedDevice(EmulatedDeviceConfig config, std::chrono::steady_clock::time_point epoch)
     : m_path(config.path), m_epoch(epoch), m_config(std::move(config)),
@@ -21,7 +16,100 @@ EmulatedDevice::EmulatedDevice(EmulatedDeviceConfig config, std::chrono::steady_
     if (!m_config.installedHeader.empty())
         m_flash.load(m_config.flashInfo.firmwareBaseAddress(), m_config.installedHeader.data(),
                      m_config.installedHeader.size());
+    for (const auto& [address, bytes] : m_config.installedData)
+        if (m_flash.contains(address, bytes.size()))
+            m_flash.load(address, bytes.data(), bytes.size());
     m_faultMatches.assign(m_config.failReports.size(), 0);
+    m_factoryRunningVersion = m_config.deviceInfo.runningFirmwareVersion();
+
+    // A device whose flash was kept from an earlier run starts from that flash: it runs what it
+    // boots. A factory-made device runs what its records say.
+    bool kept = false;
+    if (!m_config.flashFile.empty())
+    {
+        std::ifstream in(m_config.flashFile, std::ios::binary);
+        std::vector<uint8_t> bytes(m_config.flashSize);
+        if (in && in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))
+            && in.peek() == std::ifstream::traits_type::eof())
+        {
+            m_flash.load(0, bytes.data(), bytes.size());
+            kept = true;
+        }
+    }
+    if (kept)
+        bootLocked();
+    else
+        m_booted = bootViewLocked();
+}
+
+EmulatedDevice::~EmulatedDevice()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    saveFlashFileLocked();
+}
+
+// --- what it boots ---
+
+emulated_boot::BootView EmulatedDevice::bootViewLocked() const
+{
+    return emulated_boot::inspectBoot([this](uint32_t address, uint8_t* out, size_t length) { m_flash.read(address, out, length); },
+                                      m_config.flashInfo.firmwareBaseAddress(), m_flash.size());
+}
+
+void EmulatedDevice::bootLocked()
+{
+    m_booted = bootViewLocked();
+    const emulated_boot::HeaderPlace* booted = m_booted.booted();
+    // The factory firmware runs with the version the device was made with (its build number
+    // included, which a header in the split reading does not carry).
+    if (booted != nullptr && booted->bytes == m_config.installedHeader)
+        m_config.deviceInfo.setRunningFirmwareVersion(m_factoryRunningVersion);
+    else
+        m_config.deviceInfo.setRunningFirmwareVersion(
+            booted != nullptr ? emulated_boot::runningVersionOf(*booted, m_config.deviceInfo.productCode()) : 0);
+}
+
+emulated_boot::BootView EmulatedDevice::bootView() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return bootViewLocked();
+}
+
+emulated_boot::BootView EmulatedDevice::bootedAtStart() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_booted;
+}
+
+void EmulatedDevice::reboot()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_busyPollsLeft = 0;
+    m_busyUntil = {};
+    bootLocked();
+}
+
+FaultHits EmulatedDevice::faultHits() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_hits;
+}
+
+bool EmulatedDevice::saveFlashFile() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return saveFlashFileLocked();
+}
+
+bool EmulatedDevice::saveFlashFileLocked() const
+{
+    if (m_config.flashFile.empty())
+        return true;
+    std::vector<uint8_t> bytes(m_flash.size());
+    m_flash.read(0, bytes.data(), bytes.size());
+    std::ofstream out(m_config.flashFile, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }
 
 std::string EmulatedDevice::serialNumber() const
@@ -66,6 +154,7 @@ void EmulatedDevice::applyReplugLocked(std::chrono::steady_clock::time_point now
     m_exchanges = 0;
     m_busyPollsLeft = 0;
     m_busyUntil = {};
+    bootLocked();
 }
 
 bool EmulatedDevice::isAttached() const
@@ -84,6 +173,7 @@ void EmulatedDevice::plug()
     m_exchanges = 0;
     m_busyPollsLeft = 0;
     m_busyUntil = {};
+    bootLocked();
 }
 
 void EmulatedDevice::unplug()
@@ -145,6 +235,18 @@ bool EmulatedDevice::isBusyLocked(std::chrono::steady_clock::time_point now)
     return m_config.stuckBusy || m_busyPollsLeft > 0 || now < m_busyUntil;
 }
 
+bool EmulatedDevice::pollBusyLocked(std::chrono::steady_clock::time_point now)
+{
+    const bool working = m_busyPollsLeft > 0 || now < m_busyUntil;
+    if (m_busyPollsLeft > 0)
+        --m_busyPollsLeft;
+    if (working)
+        ++m_hits.busyPolls;
+    else if (m_config.stuckBusy)
+        ++m_hits.stuckBusyPolls;
+    return working || m_config.stuckBusy;
+}
+
 void EmulatedDevice::startBusyLocked(std::chrono::steady_clock::time_point now)
 {
     m_busyPollsLeft = m_config.busyPolls;
@@ -174,148 +276,6 @@ void EmulatedDevice::noteViolationLocked(ProtocolViolation::Kind kind, uint32_t 
     m_violations.push_back(ProtocolViolation { kind, address, length, m_phase });
 }
 
-bool EmulatedDevice::answerInputLocked(uint8_t* buffer, size_t length, ExchangeRecord& record, std::string& error)
-{
-    const auto now = std::chrono::steady_clock::now();
-    switch (buffer[0])
-    {
-    case kIdDeviceInfo:
-        if (length != kLenDeviceInfo)
-            break;
-        std::copy(m_config.deviceInfo.bytes.begin(), m_config.deviceInfo.bytes.end(), buffer + 1);
-        return true;
-
-    case kIdFlashInfo:
-        if (length != kLenFlashInfo)
-            break;
-        std::copy(m_config.flashInfo.bytes.begin(), m_config.flashInfo.bytes.end(), buffer + 1);
-        return true;
-
-    case kIdData:
-    {
-        if (length != kLenData)
-            break;
-        if (isBusyLocked(now))
-            noteViolationLocked(ProtocolViolation::CommandWhileBusy, m_readAddress, 0);
-        record.address = m_readAddress;
-        if (!m_flash.contains(m_readAddress, kReadBytesUsed))
-        {
-            noteViolationLocked(ProtocolViolation::OutOfRange, m_readAddress, 0);
-            error = "read beyond the end of the flash";
-            return false;
-        }
-        uint8_t* payload = buffer + 1;
-        put32(payload + kDataAddressAt, m_readAddress);
-        put16(payload + kDataCountAt, kDataCapacity);
-        uint8_t* data = payload + kDataBytesAt;
-        m_flash.read(m_readAddress, data, kDataCapacity);
-        if (m_config.corruptRead && m_config.corruptReadAddress >= m_readAddress
-            && static_cast<uint64_t>(m_config.corruptReadAddress) < static_cast<uint64_t>(m_readAddress) + kDataCapacity)
-            data[m_config.corruptReadAddress - m_readAddress] ^= 0xFF;
-        return true;
-    }
-
-    case kIdBusy:
-        if (length != kLenBusy)
-            break;
-        buffer[1] = isBusyLocked(now) ? 1 : 0;
-        if (m_busyPollsLeft > 0)
-            --m_busyPollsLeft;
-        return true;
-
-    default:
-        break;
-    }
-    error = "input report " + hexId(buffer[0]) + " of " + std::to_string(length) + " bytes not supported";
-    return false;
-}
-
-bool EmulatedDevice::takeOutputLocked(const uint8_t* buffer, size_t length, ExchangeRecord& record, std::string& error)
-{
-    const auto now = std::chrono::steady_clock::now();
-    const uint8_t* payload = buffer + 1;
-    switch (buffer[0])
-    {
-    case kIdErase:
-    {
-        if (length != kLenErase)
-            break;
-        const uint32_t address = get32(payload);
-        const uint32_t count = get32(payload + 4);
-        record.address = address;
-        record.count = count;
-        if (isBusyLocked(now))
-            noteViolationLocked(ProtocolViolation::CommandWhileBusy, address, count);
-        if (!m_flash.contains(address, count))
-        {
-            noteViolationLocked(ProtocolViolation::OutOfRange, address, count);
-            error = "erase beyond the end of the flash";
-            return false;
-        }
-        m_flash.erase(address, count);
-        if (m_config.nonBlankLength > 0)
-        {
-            // The part of the stubborn range inside this erase stays non-blank.
-            const uint64_t from = std::max<uint64_t>(address, m_config.nonBlankAddress);
-            const uint64_t to = std::min<uint64_t>(static_cast<uint64_t>(address) + count,
-                                                   static_cast<uint64_t>(m_config.nonBlankAddress) + m_config.nonBlankLength);
-            if (from < to)
-            {
-                const std::vector<uint8_t> stuck(static_cast<size_t>(to - from), 0xA5);
-                m_flash.load(static_cast<uint32_t>(from), stuck.data(), stuck.size());
-            }
-        }
-        startBusyLocked(now);
-        return true;
-    }
-
-    case kIdReadAddress:
-        if (length != kLenReadAddress)
-            break;
-        m_readAddress = get32(payload);
-        record.address = m_readAddress;
-        if (isBusyLocked(now))
-            noteViolationLocked(ProtocolViolation::CommandWhileBusy, m_readAddress, 0);
-        return true;
-
-    case kIdData:
-    {
-        if (length != kLenData)
-            break;
-        const uint32_t address = get32(payload + kDataAddressAt);
-        const uint16_t count = get16(payload + kDataCountAt);
-        record.address = address;
-        record.count = count;
-        if (isBusyLocked(now))
-            noteViolationLocked(ProtocolViolation::CommandWhileBusy, address, count);
-        if (count == 0 || count > kDataCapacity || !m_flash.contains(address, count))
-        {
-            noteViolationLocked(ProtocolViolation::OutOfRange, address, count);
-            error = "write of " + std::to_string(count) + " bytes rejected";
-            return false;
-        }
-        uint32_t firstUnerased = 0;
-        const size_t unerased = m_flash.program(address, payload + kDataBytesAt, count, &firstUnerased);
-        if (unerased > 0)
-            noteViolationLocked(ProtocolViolation::WriteIntoUnerased, firstUnerased, static_cast<uint32_t>(unerased));
-        if (m_config.storeWrong && m_config.storeWrongAddress >= address
-            && uint64_t(m_config.storeWrongAddress) < uint64_t(address) + count)
-        {
-            // Acknowledged like any write, but the cell keeps the wrong value.
-            const uint8_t wrong = static_cast<uint8_t>(~payload[kDataBytesAt + (m_config.storeWrongAddress - address)]);
-            m_flash.load(m_config.storeWrongAddress, &wrong, 1);
-        }
-        startBusyLocked(now);
-        return true;
-    }
-
-    default:
-        break;
-    }
-    error = "output report " + hexId(buffer[0]) + " of " + std::to_string(length) + " bytes not supported";
-    return false;
-}
-
 void EmulatedDevice::finishExchange(ExchangeRecord& record)
 {
     // Called with the lock held: bookkeeping shared by both directions.
@@ -324,8 +284,18 @@ void EmulatedDevice::finishExchange(ExchangeRecord& record)
     if (m_records.size() < kMaxRecordedExchanges)
         m_records.push_back(record);
     ++m_exchanges;
-    if (m_config.unplugAfterExchanges > 0 && m_exchanges >= m_config.unplugAfterExchanges && !m_replugged)
+    if (m_config.unplugAfterExchanges > 0 && m_exchanges >= m_config.unplugAfterExchanges && !m_replugged && m_plugged)
+    {
         m_plugged = false;
+        ++m_hits.unplugs;
+    }
+    if (m_unplugAfterExchange)
+    {
+        m_unplugAfterExchange = false;
+        if (m_plugged)
+            ++m_hits.unplugs;
+        m_plugged = false;
+    }
 }
 
 bool EmulatedDevice::exchange(uint64_t connection, ReportDirection direction, uint8_t reportId, size_t length,
@@ -361,7 +331,10 @@ bool EmulatedDevice::exchange(uint64_t connection, ReportDirection direction, ui
         record.reportId = reportId;
         record.length = length;
         if (faultHitsLocked(reportId, direction))
+        {
             error = what + hexId(reportId) + " failed (emulated fault)";
+            ++m_hits.failedReports;
+        }
         else if (!m_config.speaksProtocol)
             error = what + hexId(reportId) + " not supported";
         else

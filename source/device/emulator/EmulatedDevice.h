@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EmulatedBoot.h"
 #include "EmulatedDeviceConfig.h"
 #include "EmulatedFlash.h"
 
@@ -38,6 +39,19 @@ struct ProtocolViolation
     std::string phase;
 };
 
+// How often each fault really changed what the device did: a fault that is armed but never met
+// (a stored-wrong address that no write covers, a busy flag nobody polls) counts nothing.
+struct FaultHits
+{
+    uint64_t failedReports = 0;  // exchanges failed by failReports
+    uint64_t storedWrong = 0;    // acknowledged writes that stored a byte wrong
+    uint64_t corruptedReads = 0; // read answers with a byte changed
+    uint64_t nonBlankErases = 0; // erases that left bytes non-blank
+    uint64_t stuckBusyPolls = 0; // busy polls answered "busy" only because the flag sticks
+    uint64_t busyPolls = 0;      // busy polls answered "busy" by the busy time or poll count
+    uint64_t unplugs = 0;        // vanished by the exchange budget or after a write
+};
+
 // An emulated Tovrak device (or foreign HID interface) with its flash. Every operation is
 // thread-safe: one mutex guards the device's state, and the per-exchange latency is slept
 // outside it, so that several devices served on several threads do not slow each other.
@@ -45,6 +59,7 @@ class EmulatedDevice
 {
 public:
     EmulatedDevice(EmulatedDeviceConfig config, std::chrono::steady_clock::time_point epoch);
+    ~EmulatedDevice();
 
     EmulatedDevice(const EmulatedDevice&) = delete;
     EmulatedDevice& operator=(const EmulatedDevice&) = delete;
@@ -74,6 +89,18 @@ public:
     void configure(const std::function<void(EmulatedDeviceConfig&)>& change);
     EmulatedDeviceConfig config() const;
 
+    // What the boot loader would take from the flash as it is now, and what it took when the
+    // device last started (was made, plugged in or replugged). On every start the device runs
+    // what it boots: the running version it reports follows the booted header (0 in upgrade mode).
+    emulated_boot::BootView bootView() const;
+    emulated_boot::BootView bootedAtStart() const;
+    // Starts the device again from its flash (a power cycle on the same connection).
+    void reboot();
+
+    FaultHits faultHits() const;
+    // Writes the flash to the configured flash file now (also done by the destructor).
+    bool saveFlashFile() const;
+
     std::vector<uint8_t> readFlash(uint32_t address, size_t length) const;
     void loadFlash(uint32_t address, const std::vector<uint8_t>& bytes);
     bool isErased(uint32_t address) const;
@@ -98,6 +125,11 @@ private:
     bool replugDueLocked(std::chrono::steady_clock::time_point now) const;
     void applyReplugLocked(std::chrono::steady_clock::time_point now);
     bool isBusyLocked(std::chrono::steady_clock::time_point now);
+    // Busy poll answer: counts which fault, if any, made it "busy".
+    bool pollBusyLocked(std::chrono::steady_clock::time_point now);
+    void bootLocked();
+    emulated_boot::BootView bootViewLocked() const;
+    bool saveFlashFileLocked() const;
     bool faultHitsLocked(uint8_t reportId, ReportDirection direction);
     void startBusyLocked(std::chrono::steady_clock::time_point now);
     void noteViolationLocked(ProtocolViolation::Kind kind, uint32_t address, uint32_t length);
@@ -122,6 +154,10 @@ private:
     uint32_t m_busyPollsLeft = 0;
     std::chrono::steady_clock::time_point m_busyUntil {};
     std::vector<uint64_t> m_faultMatches; // per entry of m_config.failReports
+    FaultHits m_hits;
+    bool m_unplugAfterExchange = false;
+    uint32_t m_factoryRunningVersion = 0;
+    emulated_boot::BootView m_booted;
 
     std::string m_phase;
     std::map<std::tuple<std::string, uint8_t, ReportDirection>, size_t> m_counts;

@@ -11,20 +11,39 @@ uint32_t headerVersionMatchingRunning(uint32_t runningFirmwareVersion) noexcept
     return (major << 16) | minor;
 }
 
+std::vector<uint8_t> installedSectionBytes(const InstalledSection& section)
+{
+    std::vector<uint8_t> bytes(section.length);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>((i * 131 + (i >> 8) * 7 + section.seed * 29) | 1u); // never blank
+    return bytes;
+}
+
 std::vector<uint8_t> makeInstalledHeader(uint16_t productCode, uint8_t revision, uint8_t variant,
-                                         uint32_t firmwareVersion, uint16_t compatibilityCode)
+                                         uint32_t firmwareVersion, uint16_t compatibilityCode,
+                                         const std::vector<InstalledSection>& sections)
 {
     FirmwareHeader header;
     header.setMagic();
     header.setCompatibilityCode(compatibilityCode);
-    header.setHeaderSize(static_cast<uint16_t>(FirmwareHeader::kFixedSize));
+    header.setHeaderSize(static_cast<uint16_t>(FirmwareHeader::kFixedSize + sections.size() * FirmwareSectionEntry::kSize));
     header.setProductCode(productCode);
     header.setHardwareRevision(revision);
     header.setProductVariant(variant);
     header.setFirmwareVersion(firmwareVersion);
-    header.setSectionCount(0);
+    header.setSectionCount(static_cast<uint8_t>(sections.size()));
+    for (size_t i = 0; i < sections.size() && i < FirmwareHeader::kMaxSections; ++i)
+    {
+        FirmwareSectionEntry entry;
+        entry.name = sections[i].name;
+        entry.flashAddress = sections[i].address;
+        entry.length = sections[i].length;
+        for (uint8_t b : installedSectionBytes(sections[i]))
+            entry.checksum += b;
+        header.setSection(i, entry);
+    }
     header.setHeaderChecksum(header.computeHeaderChecksum());
-    return std::vector<uint8_t>(header.data(), header.data() + FirmwareHeader::kFixedSize);
+    return std::vector<uint8_t>(header.data(), header.data() + header.headerSize());
 }
 
 EmulatedDeviceConfig makeTovrakDeviceConfig(const TovrakIdentity& id)

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Which way a report travels.
@@ -46,6 +47,12 @@ struct EmulatedDeviceConfig
     // Bytes stored at the firmware base address when the device is made (the installed
     // firmware header); empty for a device with nothing installed.
     std::vector<uint8_t> installedHeader;
+    // Further factory contents: (address, bytes), e.g. the installed firmware's sections.
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> installedData;
+    // A file that keeps the flash from one run of a program to the next, like a real device's:
+    // read when the device is made (when it exists and has the flash's size), written when the
+    // device is destroyed. Empty: the flash lives only as long as the device object.
+    std::string flashFile;
 
     // Sleep before every report exchange.
     std::chrono::microseconds latency { 0 };
@@ -68,6 +75,8 @@ struct EmulatedDeviceConfig
     uint32_t nonBlankAddress = 0;           // erasing leaves this range at 0xA5
     uint32_t nonBlankLength = 0;
     uint64_t unplugAfterExchanges = 0;      // vanish after this many exchanges (0: never)
+    bool unplugAfterWrite = false;          // vanish right after a write that covers this
+    uint32_t unplugAfterWriteAddress = 0;   // address has been stored and acknowledged
 
     // Hot-plug over time, from the moment the emulator starts: absent before appearAt and
     // from vanishAt on (a negative vanishAt: never vanishes).
@@ -101,9 +110,20 @@ struct TovrakIdentity
 // and an installed firmware header whose version matches the running version.
 EmulatedDeviceConfig makeTovrakDeviceConfig(const TovrakIdentity& identity);
 
-// The installed-header bytes (fixed part only, no sections) for a device.
+// A section of the firmware installed at the factory: its bytes are a pattern made from the seed.
+struct InstalledSection
+{
+    std::string name;
+    uint32_t address = 0;
+    uint32_t length = 0;
+    uint8_t seed = 0;
+};
+std::vector<uint8_t> installedSectionBytes(const InstalledSection& section);
+
+// The installed-header bytes (fixed part and the sections' table) for a device.
 std::vector<uint8_t> makeInstalledHeader(uint16_t productCode, uint8_t revision, uint8_t variant,
-                                         uint32_t firmwareVersion, uint16_t compatibilityCode);
+                                         uint32_t firmwareVersion, uint16_t compatibilityCode,
+                                         const std::vector<InstalledSection>& sections = {});
 
 // The header version that the running-firmware test accepts for a running version: its
 // major in bits 16-23 and its minor in bits 0-7.

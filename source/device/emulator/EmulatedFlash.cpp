@@ -62,7 +62,9 @@ size_t EmulatedFlash::program(uint32_t address, const uint8_t* data, size_t leng
                 *firstUnerased = at;
             ++unerased;
         }
-        p.data[offset] = data[i];
+        // Programming can only set bits of a flash that erases to 0x00: a byte that was not
+        // erased since it was last written keeps its set bits.
+        p.data[offset] = p.erased.test(offset) ? data[i] : static_cast<uint8_t>(p.data[offset] | data[i]);
         p.erased.reset(offset);
     }
     return unerased;

@@ -28,7 +28,8 @@ public:
     // Sets the range to 0x00 and makes it writable. The range must lie inside the flash.
     void erase(uint32_t address, uint32_t length);
 
-    // Stores the bytes and marks them written. Returns how many of them had not been erased
+    // Stores the bytes and marks them written; a byte not erased since its last write ends up
+    // as the old value with the new value's bits set, as in real flash. Returns how many of them had not been erased
     // since their last write; `firstUnerased` receives the address of the first such byte.
     size_t program(uint32_t address, const uint8_t* data, size_t length, uint32_t* firstUnerased = nullptr);
 

@@ -52,6 +52,13 @@ inline void put32(uint8_t* p, uint32_t v) noexcept
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+// "0x" and the id in two lower-case hex digits, for error texts.
+inline std::string hexId(uint8_t id)
+{
+    static const char digits[] = "0123456789abcdef";
+    return std::string("0x") + digits[id >> 4] + digits[id & 0x0F];
+}
 } // namespace emulated_wire
 
 // The 224-byte device information record as the emulated device keeps and sends it.

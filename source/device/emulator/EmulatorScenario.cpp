@@ -244,7 +244,8 @@ bool readDevice(const juce::var& object, int index, EmulatedDeviceConfig& out, s
     const std::string context = "devices[" + std::to_string(index) + "]";
     ObjectReader in(object, context, error);
     in.allowOnly({ "vendorId", "productId", "foreign", "path", "name", "serialNumber", "productCode", "revision",
-                   "variant", "runningVersion", "infoFormat", "flash", "installed", "timing", "faults" });
+                   "variant", "runningVersion", "infoFormat", "flash", "installed", "timing", "faults",
+                   "flashFile" });
     if (!in.ok())
         return false;
 
@@ -278,6 +279,7 @@ bool readDevice(const juce::var& object, int index, EmulatedDeviceConfig& out, s
     }
 
     bool installed = true;
+    std::vector<InstalledSection> installedSections;
     bool explicitVersion = false;
     uint32_t installedVersion = 0;
     if (in.has("installed"))
@@ -288,10 +290,27 @@ bool readDevice(const juce::var& object, int index, EmulatedDeviceConfig& out, s
         else
         {
             ObjectReader header(value, context + ".installed", error);
-            header.allowOnly({ "compatibilityCode", "firmwareVersion" });
+            header.allowOnly({ "compatibilityCode", "firmwareVersion", "sections" });
             header.number("compatibilityCode", id.installedCompatibilityCode, 0, 0xFFFF);
             explicitVersion = header.has("firmwareVersion");
             readVersion(header, "firmwareVersion", installedVersion);
+            if (header.has("sections"))
+            {
+                const juce::var list = header.get("sections");
+                if (!list.isArray() || list.size() > 3)
+                    header.fail("sections", "must be a list of at most 3 sections");
+                for (int i = 0; list.isArray() && i < list.size() && i < 3 && error.empty(); ++i)
+                {
+                    ObjectReader entry(list[i], context + ".installed.sections[" + std::to_string(i) + "]", error);
+                    entry.allowOnly({ "name", "address", "length", "seed" });
+                    InstalledSection section;
+                    entry.text("name", section.name, 16);
+                    entry.number("address", section.address, 0, 0xFFFFFFFFll);
+                    entry.number("length", section.length, 0, kMaxEmulatedFlashBytes);
+                    entry.number("seed", section.seed, 0, 0xFF);
+                    installedSections.push_back(section);
+                }
+            }
         }
     }
     if (!error.empty())
@@ -302,11 +321,17 @@ bool readDevice(const juce::var& object, int index, EmulatedDeviceConfig& out, s
     in.text("path", out.path, 4096);
     out.flashSize = flashSize;
     out.flashFill = flashFill;
+    in.text("flashFile", out.flashFile, 4096);
     if (!installed)
         out.installedHeader.clear();
-    else if (explicitVersion)
+    else if (explicitVersion || !installedSections.empty())
         out.installedHeader = makeInstalledHeader(id.productCode, id.hardwareRevision, id.productVariant,
-                                                  installedVersion, id.installedCompatibilityCode);
+                                                  explicitVersion ? installedVersion
+                                                                  : headerVersionMatchingRunning(id.runningFirmwareVersion),
+                                                  id.installedCompatibilityCode, installedSections);
+    if (installed)
+        for (const InstalledSection& section : installedSections)
+            out.installedData.emplace_back(section.address, installedSectionBytes(section));
     if (foreign)
     {
         const EmulatedDeviceConfig foreignConfig = makeForeignDeviceConfig(out.vendorId, out.productId);
@@ -435,6 +460,12 @@ bool loadEmulatorScenario(const juce::File& file, EmulatorBackend& backend, std:
     if (!parseEmulatorScenario(text, devices, error))
         return false;
     for (auto& config : devices)
+    {
+        // A kept flash lives beside the scenario unless its path is absolute.
+        if (!config.flashFile.empty())
+            config.flashFile = file.getParentDirectory().getChildFile(juce::String::fromUTF8(config.flashFile.c_str()))
+                                   .getFullPathName().toStdString();
         backend.add(std::move(config));
+    }
     return true;
 }

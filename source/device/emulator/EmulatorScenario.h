@@ -21,8 +21,11 @@ class EmulatorBackend;
 //     "runningVersion": "1.2.30",     major.minor.build, or a number (packed)
 //     "infoFormat": 2,
 //     "flash": { "size": 16777216, "eraseUnitSize": 4096, "firmwareBaseAddress": "0x10000", "fill": 255 },
-//     "installed": { "compatibilityCode": 7, "firmwareVersion": "0x00010002" } | false,
-//                 without firmwareVersion the header matches the running version
+//     "installed": { "compatibilityCode": 7, "firmwareVersion": "0x00010002",
+//                    "sections": [ { "name": "App", "address": "0x40000", "length": 4096, "seed": 1 } ] } | false,
+//                 without firmwareVersion the header matches the running version; each section's
+//                 bytes are a pattern made from its seed, listed in the header with their checksum
+//     "flashFile": "dev1.flash",     keeps the flash between runs (beside the scenario file)
 //     "timing": { "latencyMs": 1, "busyPolls": 2, "busyMs": 0 },
 //     "faults": { "openFails": false, "attributesReadable": true, "descriptorParsable": true,
 //                 "serialStringReadable": true, "stuckBusy": false,
