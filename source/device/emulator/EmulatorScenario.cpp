@@ -173,7 +173,8 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
 {
     ObjectReader in(object, context, error);
     in.allowOnly({ "openFails", "attributesReadable", "descriptorParsable", "serialStringReadable", "stuckBusy",
-                   "failReports", "corruptReadAddress", "storeWrongAddress", "nonBlankAfterErase", "unplugAfterExchanges", "appearAtMs",
+                   "failReports", "corruptReadAddress", "storeWrongAddress", "nonBlankAfterErase", "unplugAfterExchanges",
+                   "unplugAfterWriteAddress", "appearAtMs",
                    "vanishAtMs", "replugAtMs" });
     in.flag("openFails", config.openFails);
     in.flag("attributesReadable", config.attributesReadable);
@@ -191,6 +192,11 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
         in.number("storeWrongAddress", config.storeWrongAddress, 0, 0xFFFFFFFFll);
     }
     in.number("unplugAfterExchanges", config.unplugAfterExchanges, 0, int64_t { 1 } << 40);
+    if (in.has("unplugAfterWriteAddress"))
+    {
+        config.unplugAfterWrite = true;
+        in.number("unplugAfterWriteAddress", config.unplugAfterWriteAddress, 0, 0xFFFFFFFFll);
+    }
     int64_t appear = 0;
     int64_t vanish = -1;
     in.number("appearAtMs", appear, 0, 24ll * 3600 * 1000);

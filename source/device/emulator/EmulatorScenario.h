@@ -32,7 +32,7 @@ class EmulatorBackend;
 //                 "failReports": [ { "reportId": "0xF0", "direction": "in", "nth": 1, "count": 0 } ],
 //                 "corruptReadAddress": "0x10010",
 //                 "nonBlankAfterErase": { "address": "0x20000", "length": 16 },
-//                 "unplugAfterExchanges": 0, "appearAtMs": 0, "vanishAtMs": -1, "replugAtMs": -1 }
+//                 "unplugAfterExchanges": 0, "unplugAfterWriteAddress": "0x10000", "appearAtMs": 0, "vanishAtMs": -1, "replugAtMs": -1 }
 // } ] }
 //
 // Numbers may be written as JSON numbers or as decimal or "0x" hexadecimal strings. Every value
