@@ -179,7 +179,9 @@ TEST_F(Station, DevicesPluggedInOneAfterAnother)
         { "TVK533B000103", "failed", "Error in writing", 3, "tovrak_533_40.ksf", "1.2.30", "1.3.40" },
         { "TVK533B000105", "verified", "Unplug and replug required", 1, "tovrak_533_40.ksf", "1.2.30", "1.3.40" },
         { "TVK534A000104", "lost", "Failed to upgrade, and the device may lost.", 3, "tovrak_534_5.ksf", "1.0.12", "1.1.5" },
-        { "TVK534A000104", "verified", "Unplug and replug required", 1, "tovrak_534_5.ksf", "1.0.12", "1.1.5" },
+        // Back after it was pulled out mid-upgrade: its header was erased, so it comes back in
+        // its upgrade mode, running nothing.
+        { "TVK534A000104", "verified", "Unplug and replug required", 1, "tovrak_534_5.ksf", "0.0.0", "1.1.5" },
     };
     for (size_t i = 0; i < std::size(expected); ++i)
     {

@@ -193,6 +193,14 @@ TEST_F(WireTranscript, OpeningADeviceAndOneSmallUpgrade)
         in(0xF3, 263),
         out(0xF2, 5, { { 1, { 0x80, 0x00, 0x01, 0x00 } } }),
         in(0xF3, 263),
+        // The same 157 bytes at the second header place, 4096 bytes above the base (0x11000):
+        // erased flash there, so no table follows.
+        out(0xF2, 5, { { 1, { 0x00, 0x10, 0x01, 0x00 } } }),
+        in(0xF3, 263),
+        out(0xF2, 5, { { 1, { 0x40, 0x10, 0x01, 0x00 } } }),
+        in(0xF3, 263),
+        out(0xF2, 5, { { 1, { 0x80, 0x10, 0x01, 0x00 } } }),
+        in(0xF3, 263),
         // The upgrade: the device reports idle (0xF4, 2 bytes) before the first command.
         in(0xF4, 2, { { 1, idle } }),
         // Erase the header block: address 0x10000, 185 bytes (0xF1, 9 bytes); wait.
@@ -204,18 +212,17 @@ TEST_F(WireTranscript, OpeningADeviceAndOneSmallUpgrade)
         // Write the section: address, count 4, the data at offset 6 of the payload, zeros after.
         out(0xF3, 263, { { 1, { 0x00, 0x00, 0x04, 0x00 } }, { 5, { 0x04, 0x00 } }, { 7, { 0xD0, 0xD1, 0xD2, 0xD3 } } }),
         in(0xF4, 2, { { 1, idle } }),
-        // Write the header last.
+        // Read back the section (the data starts at payload offset 6) before the header goes in.
+        out(0xF2, 5, { { 1, { 0x00, 0x00, 0x04, 0x00 } } }),
+        in(0xF3, 263, { { 7, { 0xD0, 0xD1, 0xD2, 0xD3 } } }),
+        // Write the header last, and read it back (64 + 64 + 57 bytes).
         out(0xF3, 263, { { 1, { 0x00, 0x00, 0x01, 0x00 } }, { 5, { 0xB9, 0x00 } }, { 7, header } }),
         in(0xF4, 2, { { 1, idle } }),
-        // Read back the header (64 + 64 + 57 bytes) and the section; the data starts at payload
-        // offset 6.
         out(0xF2, 5, { { 1, { 0x00, 0x00, 0x01, 0x00 } } }),
         in(0xF3, 263, { { 7, headerPart(0, 64) } }),
         out(0xF2, 5, { { 1, { 0x40, 0x00, 0x01, 0x00 } } }),
         in(0xF3, 263, { { 7, headerPart(64, 64) } }),
         out(0xF2, 5, { { 1, { 0x80, 0x00, 0x01, 0x00 } } }),
         in(0xF3, 263, { { 7, headerPart(128, 57) } }),
-        out(0xF2, 5, { { 1, { 0x00, 0x00, 0x04, 0x00 } } }),
-        in(0xF3, 263, { { 7, { 0xD0, 0xD1, 0xD2, 0xD3 } } }),
     });
 }
