@@ -3,9 +3,11 @@
 #include "DeviceTestSupport.h"
 
 #include "emulator/EmulatorScenario.h"
+#include "TestSupport.h"
 #include "hid/HidBackend.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include <thread>
 
@@ -330,4 +332,98 @@ TEST(BackendChoice, ThePlatformBackendCopesWithoutDevices)
     backend->enumerate(paths);
     EXPECT_EQ(backend->open("/dev/hidraw-does-not-exist"), nullptr);
     EXPECT_FALSE(backend->lastOpenError().empty());
+}
+
+namespace
+{
+// A header block typed from the layout: "KSFH", byte sum of bytes 8.. at 4, size at 10, version
+// at 16, section count at 156, then 28-byte entries (name, address, length, byte sum).
+struct Entry
+{
+    const char* name;
+    uint32_t address;
+    uint32_t length;
+    uint32_t sum;
+};
+std::vector<uint8_t> headerBlock(uint32_t version, std::vector<Entry> entries = {}, bool goodSum = true)
+{
+    std::vector<uint8_t> b(157 + 28 * entries.size(), 0);
+    std::memcpy(b.data(), "KSFH", 4);
+    le::write16(b.data() + 10, static_cast<uint16_t>(b.size()));
+    le::write32(b.data() + 16, version);
+    b[156] = static_cast<uint8_t>(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        uint8_t* e = b.data() + 157 + 28 * i;
+        std::memcpy(e, entries[i].name, std::strlen(entries[i].name));
+        le::write32(e + 16, entries[i].address);
+        le::write32(e + 20, entries[i].length);
+        le::write32(e + 24, entries[i].sum);
+    }
+    uint32_t sum = goodSum ? 0 : 1;
+    for (size_t i = 8; i < b.size(); ++i)
+        sum += b[i];
+    le::write32(b.data() + 4, sum);
+    return b;
+}
+} // namespace
+
+TEST_F(Emulator, BootsTheValidHeaderAboveTheBaseElseTheOneAtTheBaseElseNothing)
+{
+    using emulated_boot::BootView;
+    constexpr uint32_t kBase = 0x10000;
+    const std::vector<uint8_t> app { 1, 2, 3 }; // byte sum 6, at 0x40000
+    struct Case
+    {
+        const char* what;
+        std::vector<uint8_t> atBase, above;
+        BootView::Choice boots;
+        uint32_t running; // packed: major in bits 24-31, minor in 16-23
+        bool holds;
+    };
+    const std::vector<Case> cases {
+        { "base only", headerBlock(0x00010003), {}, BootView::Base, 0x01030000, true },
+        { "both valid: the upper wins", headerBlock(0x00010003), headerBlock(0x00020005), BootView::Safe, 0x02050000, true },
+        { "upper checksum wrong", headerBlock(0x00010003), headerBlock(0x00020005, {}, false), BootView::Base, 0x01030000, true },
+        { "neither", headerBlock(0x00010003, {}, false), {}, BootView::UpgradeMode, 0, true },
+        { "section holds", {}, headerBlock(0x00010004, { { "App", 0x40000, 3, 6 } }), BootView::Safe, 0x01040000, true },
+        { "booted over foreign bytes", {}, headerBlock(0x00010004, { { "App", 0x40000, 3, 7 } }), BootView::Safe, 0x01040000, false },
+        { "clear section not blank", headerBlock(0x00010004, { { "Factory.CLR.1", 0x40000, 3, 0 } }), {}, BootView::Base, 0x01040000, false },
+        { "kept section not looked at", headerBlock(0x00010004, { { "Upgrade.Cfg", 0x40000, 3, 0 } }), {}, BootView::Base, 0x01040000, true },
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        TovrakIdentity id;
+        id.firmwareBaseAddress = kBase;
+        EmulatedDeviceConfig config = makeTovrakDeviceConfig(id);
+        config.installedHeader.clear();
+        const auto emu = m_bus->add(config);
+        emu->loadFlash(0x40000, app);
+        emu->loadFlash(kBase, c.atBase);
+        emu->loadFlash(kBase + 4096, c.above);
+        emu->unplug();
+        emu->plug(); // it starts again and runs what it boots
+        const BootView view = emu->bootedAtStart();
+        EXPECT_EQ(view.choice, c.boots);
+        EXPECT_EQ(emu->config().deviceInfo.runningFirmwareVersion(), c.running);
+        EXPECT_EQ(view.everyValidHeaderHolds(), c.holds);
+    }
+}
+
+TEST_F(Emulator, FlashFileKeepsTheFlashFromOneDeviceObjectToTheNext)
+{
+    testing_support::TempFolder folder;
+    EmulatedDeviceConfig config = makeTovrakDeviceConfig(TovrakIdentity {});
+    config.flashSize = 64 * 1024;
+    config.flashInfo.setFirmwareBaseAddress(0x4000);
+    config.flashFile = folder.file("device.flash").getFullPathName().toStdString();
+    {
+        EmulatedDevice first(config, std::chrono::steady_clock::now());
+        first.loadFlash(0x4000 + 4096, headerBlock(0x00030001));
+    } // destroyed: the flash goes to the file
+    EXPECT_EQ(folder.file("device.flash").getSize(), 64 * 1024);
+    EmulatedDevice second(config, std::chrono::steady_clock::now());
+    EXPECT_EQ(second.bootedAtStart().choice, emulated_boot::BootView::Safe);
+    EXPECT_EQ(second.config().deviceInfo.runningFirmwareVersion(), 0x03010000u);
 }
