@@ -1,170 +1,115 @@
-// Soak run of the flash procedure: rounds of eight emulated devices (no latency) upgraded at once
-// in-process, each with a randomly chosen fault: transient input or output failures, an unplug at
-// a random exchange (replugged afterwards), a write that is acknowledged but stored wrong, a busy
-// flag that sticks, or an image whose layout no device can take. After every run it checks what
-// must always hold, then runs the same device again without faults, which must bring it to the
-// exact image:
-//   - nothing is reported verified unless the flash holds exactly the image;
-//   - a valid new header never sits over a section that differs from the image;
-//   - no command reaches a device while it is busy, and nothing is written into unerased bytes;
-//   - a hostile image causes no traffic at all;
-//   - no run hangs (each has a time limit).
+// Soak run of upgrades as devices live: eight emulated devices keep their flash from run to run
+// and run what they boot, so runs form chains of safe and unsafe upgrades, downgrades, and
+// layouts over or beside the sections already in the flash. Each run is one upgrade of every
+// device through the program's own parts in process: the device list, the row list, the
+// supervision (with its relaunches) and one worker per device, polled as the window polls them.
+// Each device gets none, one or two faults of different kinds, armed at an exchange drawn over
+// the whole run and counted only when they really changed an exchange.
 //
-// Usage: soak_upgrade [--runs N] [--seconds S] [--seed N]
-// A run is one upgrade of one device (a round is eight runs at once). Prints the counts per fault
-// kind and per failure; the exit code is 1 when any failure count is not zero.
-#include "FirmwareImage.h"
+// After every run, for every device, it checks what a device needs to stay alive:
+//   - every valid header at either header place describes what the flash holds;
+//   - "verified" only when the device, replugged, boots the new image's header and it holds;
+//   - the image's "Upgrade." sections are untouched;
+//   - no command reaches a busy device, nothing is written into unerased bytes;
+//   - an image no device can take causes no erase or write and is not verified;
+//   - a run in which no fault happened is verified (a device is never left unupgradable);
+//   - no run hangs (a run has a time limit).
+//
+// Usage: soak_upgrade [--runs N] [--seconds S] [--seed N] [--dump DIR] [--log FILE]
+// A run is one upgrade of one device (a round is eight runs at once). Prints the counts per
+// fault kind and per pair of kinds, and per failure; with --dump, the flash of every failed run
+// goes to DIR (see tools/inspect-flash). The exit code is 1 when any failure count is not zero.
+#include "SoakPlan.h"
+
+#include "DeviceRowList.h"
+#include "FirmwareFileManager.h"
+#include "Log.h"
 #include "TovrakDevice.h"
-#include "UpgradeStatus.h"
-#include "emulator/EmulatedWire.h"
+#include "UpgradeSupervisor.h"
+#include "UpgradeThread.h"
+#include "emulator/EmulatedBoot.h"
 #include "emulator/EmulatorBackend.h"
 #include "hid/HidBackend.h"
 
 #include <juce_core/juce_core.h>
 
-#include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <future>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+using namespace soak;
+
 namespace
 {
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kBase = 0x10000;
-constexpr uint32_t kArea = 0x40000;
 constexpr int kDevices = 8;
-constexpr auto kRunLimit = std::chrono::seconds(20);
-// The busy wait's limit: short for a device whose flag sticks (its runs are meant to give up),
-// long for all others, so that a loaded machine's late wake-ups do not count as a device fault.
+constexpr auto kRunLimit = std::chrono::seconds(60);
+// The busy wait's limit: short when the flag may stick (such runs are meant to give up), long
+// for all others, so that a loaded machine's late wake-ups do not count as a device fault.
 constexpr auto kStuckWipLimit = std::chrono::milliseconds(15);
 constexpr auto kWipLimit = std::chrono::seconds(5);
 
-enum Fault
-{
-    NoFault,
-    InputFailure,
-    OutputFailure,
-    Unplug,
-    StoredWrong,
-    StuckBusy,
-    HostileLayout,
-    FaultKinds
-};
-const char* const kFaultNames[FaultKinds] = { "none", "transient input failure", "transient output failure",
-                                              "unplug at a random exchange (and replug)", "write stored wrong",
-                                              "stuck busy flag", "hostile layout" };
-
 enum Failure
 {
-    VerifiedOverWrongFlash,
-    ValidHeaderOverWrongSection,
+    ValidHeaderOverForeignBytes,
+    VerifiedButNotBooted,
+    KeptSectionChanged,
     CommandWhileBusy,
     WriteIntoUnerased,
-    TrafficForHostileImage,
-    HostileImageAccepted,
-    CleanRunFailed,
+    HostileImageTouchedFlash,
+    HostileImageVerified,
+    FaultFreeRunNotVerified,
     FailureKinds
 };
-const char* const kFailureNames[FailureKinds] = { "verified, but the flash differs from the image",
-                                                  "valid new header over a wrong section",
-                                                  "command while the device was busy",
-                                                  "write into unerased bytes",
-                                                  "traffic for a hostile image",
-                                                  "hostile image reported verified",
-                                                  "fault-free run afterwards not verified" };
-
-uint32_t pick(std::mt19937& rng, uint32_t below)
-{
-    return static_cast<uint32_t>(rng() % below);
-}
-
-std::vector<uint8_t> randomBytes(std::mt19937& rng, size_t count)
-{
-    std::vector<uint8_t> bytes(count);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng() | 1u); // never the blank value
-    return bytes;
-}
-
-struct Section
-{
-    const char* name;
-    uint32_t address;
-    std::vector<uint8_t> data;
+const char* const kFailureNames[FailureKinds] = {
+    "valid header over bytes that are not its own", "verified, but the device does not boot it",
+    "\"Upgrade.\" section changed",                 "command while the device was busy",
+    "write into unerased bytes",                    "erase or write for a refused image",
+    "refused image reported verified",              "run without a fault not verified",
 };
 
-FirmwareImage imageOf(const std::vector<Section>& sections)
+struct Slot
 {
-    FirmwareImage image;
-    image.header.setProductCode(100);
-    image.header.setHardwareRevision('A');
-    image.header.setFirmwareVersion(0x00010003);
-    image.header.setCompatibilityCode(7);
-    image.header.setSectionCount(static_cast<uint8_t>(sections.size()));
-    for (size_t i = 0; i < sections.size(); ++i)
-    {
-        FirmwareSectionEntry entry;
-        entry.name = sections[i].name;
-        entry.flashAddress = sections[i].address;
-        image.header.setSection(i, entry);
-        image.sections[i] = sections[i].data;
-    }
-    finaliseFirmwareImage(image);
-    return image;
+    std::shared_ptr<EmulatedDevice> emu;
+    uint16_t productCode = 0;
+    RunPlan plan;
+    std::shared_ptr<LiveRun> live;
+    std::string outcome; // the row's and the workers' last words, for failure reports
+    FaultHits hitsBefore;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> keptBefore;
+    Clock::time_point outSince {};
+    bool out = false;
+};
+
+struct Stats
+{
+    uint64_t runs = 0;
+    uint64_t verified = 0;
+    uint64_t hostile = 0;
+    uint64_t bootedNewWithoutVerified = 0;
+    uint64_t safeUpgrades = 0; // verified with the header above the base
+    std::array<uint64_t, FaultKinds> armed {}, happened {}, verifiedAfter {};
+    std::array<std::array<uint64_t, FaultKinds>, FaultKinds> pairArmed {}, pairHappened {}, pairVerified {};
+    std::array<uint64_t, FailureKinds> failures {};
+};
+
+uint16_t runningCode(const EmulatedDevice& emu)
+{
+    const auto booted = emu.bootedAtStart();
+    return booted.booted() != nullptr ? booted.booted()->compatibilityCode : 0;
 }
 
-// A sound image with fresh data: an ordinary section, a clear section, an "Upgrade." section.
-FirmwareImage goodImage(std::mt19937& rng)
+bool sameBytes(const std::vector<uint8_t>& bytes, const FirmwareHeader& header)
 {
-    const uint32_t appLength = 1 + pick(rng, 1500);
-    return imageOf({ { "App", kArea + (pick(rng, 64)), randomBytes(rng, appLength) },
-                     { "Factory.CLR.1", kArea + 0x1000, randomBytes(rng, 1 + pick(rng, 400)) },
-                     { "Upgrade.Cfg", kArea + 0x2000, randomBytes(rng, 32) } });
-}
-
-FirmwareImage hostileImage(std::mt19937& rng, bool headerAtBase)
-{
-    switch (pick(rng, 5))
-    {
-    case 0: return imageOf({ { "App", 0xFFFFFF00u + (pick(rng, 200)), randomBytes(rng, 512) } }); // wraps
-    case 1: return imageOf({ { "A", kArea, randomBytes(rng, 512) }, { "B", kArea + (pick(rng, 512)), randomBytes(rng, 16) } });
-    case 2: return imageOf({ { "Factory.CLR.1", kArea, randomBytes(rng, 64) }, { "App", kArea + (pick(rng, 64)), randomBytes(rng, 16) } });
-    case 3: // over the header block in use
-        return imageOf({ { "App", kBase + (headerAtBase ? 0u : 4096u) + (pick(rng, 185)), randomBytes(rng, 16) } });
-    default: // over the installed header (a safe upgrade) or a section over an "Upgrade." one
-        return headerAtBase ? imageOf({ { "Upgrade.Cfg", kArea, randomBytes(rng, 64) }, { "App", kArea + 32, randomBytes(rng, 64) } })
-                            : imageOf({ { "App", kBase + (pick(rng, 157)), randomBytes(rng, 16) } });
-    }
-}
-
-// Every ordinary section holds its data and every clear section is blank.
-bool sectionsHold(const EmulatedDevice& emu, const FirmwareImage& image)
-{
-    for (size_t i = 0; i < image.header.sectionCount(); ++i)
-    {
-        const auto entry = image.header.section(i);
-        const auto held = emu.readFlash(entry.flashAddress, entry.length);
-        if (entry.kind() == FirmwareSectionEntry::Kind::Ordinary && held != image.sections[i])
-            return false;
-        if (entry.kind() == FirmwareSectionEntry::Kind::Clear && held != std::vector<uint8_t>(entry.length, 0))
-            return false;
-    }
-    return true;
-}
-
-bool headerHeld(const EmulatedDevice& emu, const FirmwareImage& image, uint32_t headerAddress)
-{
-    const uint16_t hs = image.header.headerSize();
-    return emu.readFlash(headerAddress, hs) == std::vector<uint8_t>(image.header.data(), image.header.data() + hs);
+    const size_t n = header.headerSize();
+    return bytes.size() == n && std::equal(bytes.begin(), bytes.end(), header.data());
 }
 
 size_t violations(const EmulatedDevice& emu, ProtocolViolation::Kind kind)
@@ -175,46 +120,230 @@ size_t violations(const EmulatedDevice& emu, ProtocolViolation::Kind kind)
     return n;
 }
 
-struct Stats
-{
-    uint64_t runs = 0;
-    std::array<uint64_t, FaultKinds> faults {};
-    std::array<uint64_t, FaultKinds> hits {};
-    std::array<uint64_t, FaultKinds> verifiedWithFault {};
-    std::array<uint64_t, FailureKinds> failures {};
-    uint64_t cleanRuns = 0;
-};
+std::string dumpDir;
 
-struct Slot
-{
-    std::shared_ptr<EmulatedDevice> emu;
-    Fault fault = NoFault;
-    std::shared_ptr<std::atomic<bool>> hit; // the fault did happen during the run
-    FirmwareImage image;
-    bool headerAtBase = true;
-    bool ok = false;
-    int32_t status = 0;
-};
-
-bool runUpgrade(Slot& slot, const FirmwareImage& image, std::atomic<int32_t>& status, bool faulty)
-{
-    CTovrakDevice device(slot.emu->path());
-    if (!device.present())
-        return false;
-    device.SetWipTimeLimit(faulty && slot.fault == StuckBusy ? kStuckWipLimit : kWipLimit);
-    std::atomic<int32_t> progress { 0 };
-    return device.Upgrade(image.header, image.sections, status, progress, slot.headerAtBase);
-}
-
-void fail(Stats& stats, Failure failure, const Slot& slot, const char* when)
+void fail(Stats& stats, Failure failure, const Slot& slot, const std::string& detail = {})
 {
     ++stats.failures[failure];
-    if (stats.failures[failure] <= 3)
-        std::printf("FAILURE (%s) %s: %s, fault %s, status %d\n", when, kFailureNames[failure], slot.emu->path().c_str(),
-                    kFaultNames[slot.fault], slot.status);
+    if (stats.failures[failure] > 3)
+        return;
+    std::printf("FAILURE after run %llu: %s: %s, image %s, faults", static_cast<unsigned long long>(stats.runs),
+                kFailureNames[failure], slot.emu->serialNumber().c_str(), slot.plan.hostile ? "refused" : "sound");
+    for (const auto& f : slot.plan.faults)
+        std::printf(" [%s at %llu]", kFaultNames[f.kind], static_cast<unsigned long long>(f.atExchange));
+    std::printf("\n%s%s", slot.outcome.c_str(), detail.c_str());
+    if (!dumpDir.empty())
+    {
+        const std::string stem = dumpDir + "/run" + std::to_string(stats.runs) + "-" + slot.emu->serialNumber();
+        const auto flash = slot.emu->readFlash(0, kFlashSize);
+        std::ofstream(stem + ".bin", std::ios::binary).write(reinterpret_cast<const char*>(flash.data()),
+                                                             static_cast<std::streamsize>(flash.size()));
+        std::ofstream(stem + ".txt") << emulated_boot::describe(slot.emu->bootView());
+        std::printf("  flash in %s.bin (inspect-flash %s.bin 0x%x)\n", stem.c_str(), stem.c_str(), kBase);
+    }
+    std::fflush(stdout);
+}
+
+// One round: every device offered its image at once, supervised as the window does it.
+class Round
+{
+public:
+    Round(std::array<Slot, kDevices>& slots) : m_slots(slots) {}
+
+    void Run()
+    {
+        Refill();
+        m_supervisor.SelectAll(m_rows, true, true);
+        m_supervisor.StartSelected(m_rows, true);
+        const auto start = Clock::now();
+        while (m_supervisor.IsUpgrading())
+        {
+            juce::Thread::sleep(1);
+            if (Clock::now() - start > kRunLimit)
+            {
+                std::printf("FAILURE: a run hangs\n");
+                for (const Slot& slot : m_slots)
+                    std::printf("  %s: attached %d\n", slot.emu->serialNumber().c_str(), slot.emu->isAttached() ? 1 : 0);
+                std::fflush(stdout);
+                std::_Exit(1); // a blocked worker cannot be joined
+            }
+            if (ReplugPulledDevices())
+                Refill();
+            else
+                m_supervisor.Poll(m_rows);
+        }
+        // The refill that ends the upgrading state; a device pulled out at the very end comes back.
+        while (ReplugPulledDevices(true))
+            ;
+        Refill();
+    }
+
+    bool Verified(const Slot& slot) const
+    {
+        return m_supervisor.IsUpgradedSerial(juce::String(slot.emu->serialNumber()));
+    }
+
+    // For a failure's report: the row's text and each worker's last status.
+    std::string Outcome(const Slot& slot) const
+    {
+        const juce::String serial(slot.emu->serialNumber());
+        std::string text;
+        for (const DeviceRow& row : m_rows)
+            if (row.serialNumber == serial)
+                text += "  row: \"" + row.statusText.toStdString() + "\"\n";
+        for (size_t i = 0; i < m_supervisor.WorkerCount(); ++i)
+            if (m_supervisor.Worker(i).m_deviceRow.serialNumber == serial)
+                text += "  worker " + std::to_string(m_supervisor.Worker(i).m_nRestartCount) + ": status "
+                      + std::to_string(m_supervisor.Worker(i).m_nStatus) + "\n";
+        return text;
+    }
+
+private:
+    UpgradeSupervisor::WorkerFactory Factory()
+    {
+        return [this](const DeviceRow& row, bool force) {
+            auto worker = std::make_unique<CUpgradeThread>(row, force);
+            if (worker->device() != nullptr)
+                for (const Slot& slot : m_slots)
+                    if (juce::String(slot.emu->serialNumber()) == row.serialNumber)
+                    {
+                        bool mayStick = false;
+                        for (const auto& f : slot.plan.faults)
+                            mayStick = mayStick || f.kind == StuckBusy;
+                        worker->device()->SetWipTimeLimit(mayStick ? kStuckWipLimit : kWipLimit);
+                    }
+            return worker;
+        };
+    }
+
+    void Refill()
+    {
+        CTovrakDevice::Refresh();
+        const SerialTest upgraded = [this](const juce::String& s) { return m_supervisor.IsUpgradedSerial(s); };
+        std::vector<juce::String> selected;
+        for (const DeviceRow& row : m_rows)
+            if (row.selected)
+                selected.push_back(row.serialNumber);
+        const SerialTest remembered = [&](const juce::String& s) {
+            return std::find(selected.begin(), selected.end(), s) != selected.end();
+        };
+        m_rows = buildDeviceRows(listedDeviceFacts(kMaxDeviceRows), g_firmwareFileMgr, upgraded, remembered).rows;
+        m_supervisor.Reconcile(m_rows, listedSerialNumbers());
+        m_supervisor.Poll(m_rows);
+    }
+
+    // A device pulled out during the run is plugged in again after a few milliseconds, as a
+    // user puts back a cable. True when one came back.
+    bool ReplugPulledDevices(bool now = false)
+    {
+        bool back = false;
+        for (Slot& slot : m_slots)
+        {
+            if (!slot.out && !slot.emu->isAttached())
+            {
+                slot.out = true;
+                slot.outSince = Clock::now();
+                CTovrakDevice::Refresh(); // the list sees it gone, as the idle thread would
+            }
+            if (slot.out && (now || Clock::now() - slot.outSince > std::chrono::milliseconds(3)))
+            {
+                slot.emu->configure([](EmulatedDeviceConfig& c) { c.stuckBusy = false; }); // power cycle
+                slot.emu->plug();
+                slot.out = false;
+                back = true;
+            }
+        }
+        return back;
+    }
+
+    std::array<Slot, kDevices>& m_slots;
+    UpgradeSupervisor m_supervisor { Factory() };
+    std::vector<DeviceRow> m_rows;
+};
+
+void checkRun(Stats& stats, Slot& slot, bool verified, RunLengthModel& lengths)
+{
+    EmulatedDevice& emu = *slot.emu;
+    ++stats.runs;
+    const auto happened = faultsThatHappened(slot.plan, slot.hitsBefore, emu.faultHits(), *slot.live);
+    bool anyHappened = false;
+    for (size_t i = 0; i < slot.plan.faults.size(); ++i)
+    {
+        const Fault f = slot.plan.faults[i].kind;
+        ++stats.armed[f];
+        stats.happened[f] += happened[i] ? 1 : 0;
+        stats.verifiedAfter[f] += happened[i] && verified ? 1 : 0;
+        anyHappened = anyHappened || happened[i];
+    }
+    if (slot.plan.faults.size() == 2)
+    {
+        const Fault a = std::min(slot.plan.faults[0].kind, slot.plan.faults[1].kind);
+        const Fault b = std::max(slot.plan.faults[0].kind, slot.plan.faults[1].kind);
+        ++stats.pairArmed[a][b];
+        const bool both = happened[0] && happened[1];
+        stats.pairHappened[a][b] += both ? 1 : 0;
+        stats.pairVerified[a][b] += both && verified ? 1 : 0;
+    }
+    stats.verified += verified ? 1 : 0;
+    stats.hostile += slot.plan.hostile ? 1 : 0;
+    if (slot.plan.faults.empty() && !slot.plan.hostile && verified)
+        lengths.learn(payloadBytes(slot.plan.image), slot.live->exchanges);
+
+    // The flash as the run left it, then as the device boots it after a replug.
+    const auto view = emu.bootView();
+    if (!view.everyValidHeaderHolds())
+        fail(stats, ValidHeaderOverForeignBytes, slot, emulated_boot::describe(view));
+    for (const auto& kept : slot.keptBefore)
+        if (emu.readFlash(kept.first, kept.second.size()) != kept.second)
+            fail(stats, KeptSectionChanged, slot);
+    if (violations(emu, ProtocolViolation::CommandWhileBusy) > 0)
+        fail(stats, CommandWhileBusy, slot);
+    if (violations(emu, ProtocolViolation::WriteIntoUnerased) > 0)
+        fail(stats, WriteIntoUnerased, slot);
+    if (slot.plan.hostile)
+    {
+        if (slot.live->operations)
+            fail(stats, HostileImageTouchedFlash, slot);
+        if (verified)
+            fail(stats, HostileImageVerified, slot);
+    }
+    else if (!anyHappened && !verified)
+        fail(stats, FaultFreeRunNotVerified, slot, emulated_boot::describe(view));
+
+    clearFaults(emu);
+    emu.unplug();
+    CTovrakDevice::Refresh();
+    emu.plug();
+    const auto booted = emu.bootedAtStart();
+    const auto* header = booted.booted();
+    const bool bootsNew = header != nullptr && header->holds && sameBytes(header->bytes, slot.plan.image.header);
+    if (verified && !bootsNew)
+        fail(stats, VerifiedButNotBooted, slot, emulated_boot::describe(booted));
+    stats.bootedNewWithoutVerified += bootsNew && !verified ? 1 : 0;
+    stats.safeUpgrades += verified && booted.choice == emulated_boot::BootView::Safe ? 1 : 0;
+}
+
+void printStats(const Stats& stats, double seconds)
+{
+    auto u = [](uint64_t v) { return static_cast<unsigned long long>(v); };
+    std::printf("%llu runs on %d devices in %.1f s: %llu verified (%llu with the header above the base), %llu refused "
+                "images, %llu booted the new image though not verified\n",
+                u(stats.runs), kDevices, seconds, u(stats.verified), u(stats.safeUpgrades), u(stats.hostile),
+                u(stats.bootedNewWithoutVerified));
+    std::printf("faults by kind: armed, happened, of these still verified:\n");
+    for (int f = 0; f < FaultKinds; ++f)
+        std::printf("  %-36s %8llu  %8llu  %8llu\n", kFaultNames[f], u(stats.armed[f]), u(stats.happened[f]),
+                    u(stats.verifiedAfter[f]));
+    std::printf("pairs of kinds: armed, both happened, of these still verified:\n");
+    for (int a = 0; a < FaultKinds; ++a)
+        for (int b = a + 1; b < FaultKinds; ++b)
+            std::printf("  %-36s + %-36s %6llu  %6llu  %6llu\n", kFaultNames[a], kFaultNames[b], u(stats.pairArmed[a][b]),
+                        u(stats.pairHappened[a][b]), u(stats.pairVerified[a][b]));
+    std::printf("failures:\n");
+    for (int f = 0; f < FailureKinds; ++f)
+        std::printf("  %-48s %llu\n", kFailureNames[f], u(stats.failures[f]));
 }
 } // namespace
-
 
 int main(int argc, char** argv)
 {
@@ -230,14 +359,23 @@ int main(int argc, char** argv)
             maxSeconds = std::strtod(argv[i + 1], nullptr);
         else if (option == "--seed")
             seed = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+        else if (option == "--dump")
+            dumpDir = argv[i + 1];
+        else if (option == "--log")
+            Log::instance().init(argv[i + 1], "datetime_level_func_log_source_line");
         else
         {
-            std::fprintf(stderr, "usage: soak_upgrade [--runs N] [--seconds S] [--seed N]\n");
+            std::fprintf(stderr, "usage: soak_upgrade [--runs N] [--seconds S] [--seed N] [--dump DIR] [--log FILE]\n");
             return 2;
         }
     }
-    // The logger stays uninitialised: a soak run's lines would fill a disk, and every failure is
-    // counted and printed here.
+    if (argc % 2 == 0)
+    {
+        std::fprintf(stderr, "usage: soak_upgrade [--runs N] [--seconds S] [--seed N] [--dump DIR] [--log FILE]\n");
+        return 2;
+    }
+    // Without --log the logger stays uninitialised: a soak run's lines would fill a disk, and
+    // every failure is counted and printed here.
     std::printf("soak_upgrade: seed %u, %llu runs at most%s\n", seed, static_cast<unsigned long long>(maxRuns),
                 maxSeconds > 0 ? (", " + std::to_string(maxSeconds) + " s at most").c_str() : "");
     std::mt19937 rng(seed);
@@ -248,165 +386,56 @@ int main(int argc, char** argv)
     {
         TovrakIdentity id;
         id.serialNumber = "SOAK" + std::to_string(i);
+        id.productCode = static_cast<uint16_t>(100 + i); // each device its own image
         id.firmwareBaseAddress = kBase;
         id.eraseUnitSize = 256u << (i % 3);
         id.installedCompatibilityCode = 7;
-        slots[i].emu = bus->add(makeTovrakDeviceConfig(id));
+        EmulatedDeviceConfig config = makeTovrakDeviceConfig(id);
+        config.flashSize = kFlashSize;
+        // The factory firmware: one section, described by the installed header.
+        const InstalledSection app { "App", kArea, 1024, static_cast<uint8_t>(i + 1) };
+        config.installedHeader = makeInstalledHeader(id.productCode, id.hardwareRevision, id.productVariant,
+                                                     headerVersionMatchingRunning(id.runningFirmwareVersion), 7, { app });
+        config.installedData = { { app.address, installedSectionBytes(app) } };
+        slots[i].productCode = id.productCode;
+        slots[i].emu = bus->add(config);
     }
 
     Stats stats;
+    RunLengthModel lengths;
     const auto start = Clock::now();
     auto timeLeft = [&] { return maxSeconds <= 0 || std::chrono::duration<double>(Clock::now() - start).count() < maxSeconds; };
     while (stats.runs < maxRuns && timeLeft())
     {
-        // Arm every device with its fault.
+        g_firmwareFileMgr.clearImages();
         for (Slot& slot : slots)
         {
-            slot.fault = static_cast<Fault>(pick(rng, FaultKinds));
-            slot.headerAtBase = pick(rng, 2) == 0;
-            slot.image = slot.fault == HostileLayout ? hostileImage(rng, slot.headerAtBase) : goodImage(rng);
-            const uint32_t busyPolls = pick(rng, 3);
-            const uint64_t nth = 1 + pick(rng, 120);   // the exchanges of an upgrade: about 40 to 200
-            const uint64_t count = 1 + pick(rng, 3);
-            // A stored-wrong byte in the new header (one run in five) or in the ordinary section.
-            const auto app = slot.image.header.section(0);
-            const uint32_t wrongAt = pick(rng, 5) == 0 ? kBase + (slot.headerAtBase ? 0u : 4096u) + pick(rng, slot.image.header.headerSize())
-                                                       : app.flashAddress + pick(rng, std::max<uint32_t>(app.length, 1));
-            // A replug before every run: it ends whatever flash operation the last run left
-            // running, as the time between two upgrades does on a real device.
-            slot.emu->unplug();
-            slot.emu->plug();
+            slot.plan = drawPlan(rng, slot.productCode, runningCode(*slot.emu), lengths);
             slot.emu->clearHistory();
-            slot.emu->configure([&](EmulatedDeviceConfig& c) {
-                c.busyPolls = busyPolls;
-                c.failReports.clear();
-                c.stuckBusy = false;
-                c.storeWrong = slot.fault == StoredWrong;
-                c.storeWrongAddress = wrongAt;
-            });
-            // Faults that start counting after the device is open: armed by the exchange observer.
-            std::shared_ptr<std::atomic<uint64_t>> seen = std::make_shared<std::atomic<uint64_t>>(0);
-            EmulatedDevice* emu = slot.emu.get();
-            const Fault fault = slot.fault;
-            slot.hit = std::make_shared<std::atomic<bool>>(fault == NoFault);
-            const auto hit = slot.hit;
-            slot.emu->setExchangeObserver([=](const ExchangeRecord& r) {
-                const uint64_t n = ++*seen;
-                const bool operation = r.direction == ReportDirection::Output
-                                    && (r.reportId == emulated_wire::kIdErase || r.reportId == emulated_wire::kIdData);
-                // Armed from the start; counted once a write covered the address.
-                if (fault == StoredWrong && !*hit && operation && r.reportId == emulated_wire::kIdData
-                    && r.address <= wrongAt && wrongAt - r.address < r.count)
-                    *hit = true;
-                if (*hit || fault == StoredWrong || n < nth + 8) // the eight exchanges of opening the device come first
-                    return;
-                if (fault == Unplug)
-                    emu->unplug();
-                else if (fault == StuckBusy)
-                {
-                    // The flag sticks after an erase or write: a device does not turn busy on its own.
-                    if (!operation)
-                        return;
-                    emu->configure([](EmulatedDeviceConfig& c) { c.stuckBusy = true; });
-                }
-                else if (fault == InputFailure || fault == OutputFailure)
-                    emu->configure([=](EmulatedDeviceConfig& c) {
-                        c.failReports.push_back({ -1, fault == InputFailure ? ReportDirection::Input : ReportDirection::Output, 1, count });
-                    });
-                else
-                    return;
-                *hit = true;
-            });
-            ++stats.faults[slot.fault];
+            slot.hitsBefore = slot.emu->faultHits();
+            slot.keptBefore.clear();
+            const FirmwareHeader& h = slot.plan.image.header;
+            for (size_t s = 0; s < h.sectionCount() && !slot.plan.hostile; ++s)
+                if (h.section(s).kind() == FirmwareSectionEntry::Kind::Skipped)
+                    slot.keptBefore.emplace_back(h.section(s).flashAddress, slot.emu->readFlash(h.section(s).flashAddress, h.section(s).length));
+            slot.live = std::make_shared<LiveRun>();
+            armPlan(*slot.emu, slot.plan, slot.live);
+            FirmwareImage copy = slot.plan.image;
+            g_firmwareFileMgr.addImage(std::move(copy));
         }
 
-        // The faulty runs, all at once.
-        std::array<std::atomic<int32_t>, kDevices> status {};
-        std::vector<std::future<bool>> runs;
-        for (int i = 0; i < kDevices; ++i)
-            runs.push_back(std::async(std::launch::async, [&, i] { return runUpgrade(slots[i], slots[i].image, status[i], true); }));
-        for (int i = 0; i < kDevices; ++i)
+        std::array<bool, kDevices> verified {};
         {
-            if (runs[i].wait_for(kRunLimit) != std::future_status::ready)
+            Round round(slots);
+            round.Run();
+            for (int i = 0; i < kDevices; ++i)
             {
-                std::printf("FAILURE: the run of %s (fault %s) hangs\n", slots[i].emu->path().c_str(), kFaultNames[slots[i].fault]);
-                std::fflush(stdout);
-                std::_Exit(1); // a blocked worker cannot be joined
+                verified[i] = round.Verified(slots[i]);
+                slots[i].outcome = round.Outcome(slots[i]);
             }
-            slots[i].ok = runs[i].get();
-            slots[i].status = status[i];
-        }
-
-        for (Slot& slot : slots)
-        {
-            EmulatedDevice& emu = *slot.emu;
-            emu.setExchangeObserver({});
-            ++stats.runs;
-            const uint32_t headerAddress = kBase + (slot.headerAtBase ? 0u : 4096u);
-            if (*slot.hit || slot.fault == HostileLayout)
-            {
-                ++stats.hits[slot.fault];
-                if (slot.ok)
-                    ++stats.verifiedWithFault[slot.fault];
-            }
-            if (slot.fault == HostileLayout)
-            {
-                // Opening the device makes eight exchanges; the refused image none.
-                if (emu.totalExchanges() != 8)
-                    fail(stats, TrafficForHostileImage, slot, "faulty run");
-                if (slot.ok)
-                    fail(stats, HostileImageAccepted, slot, "faulty run");
-            }
-            else
-            {
-                if (slot.ok && !(headerHeld(emu, slot.image, headerAddress) && sectionsHold(emu, slot.image)))
-                    fail(stats, VerifiedOverWrongFlash, slot, "faulty run");
-                if (headerHeld(emu, slot.image, headerAddress) && !sectionsHold(emu, slot.image))
-                    fail(stats, ValidHeaderOverWrongSection, slot, "faulty run");
-            }
-            if (violations(emu, ProtocolViolation::CommandWhileBusy) > 0)
-                fail(stats, CommandWhileBusy, slot, "faulty run");
-            if (violations(emu, ProtocolViolation::WriteIntoUnerased) > 0)
-                fail(stats, WriteIntoUnerased, slot, "faulty run");
-
-            // Faults off, device replugged; then a plain run must bring it to the exact image.
-            emu.unplug();
-            emu.plug();
-            emu.clearHistory();
-            emu.configure([](EmulatedDeviceConfig& c) {
-                c.failReports.clear();
-                c.stuckBusy = false;
-                c.storeWrong = false;
-            });
-        }
-
-        std::vector<std::future<bool>> cleanRuns;
-        std::array<FirmwareImage, kDevices> cleanImages;
-        for (int i = 0; i < kDevices; ++i)
-        {
-            cleanImages[i] = slots[i].fault == HostileLayout ? goodImage(rng) : slots[i].image;
-            cleanRuns.push_back(std::async(std::launch::async, [&, i] { return runUpgrade(slots[i], cleanImages[i], status[i], false); }));
         }
         for (int i = 0; i < kDevices; ++i)
-        {
-            if (cleanRuns[i].wait_for(kRunLimit) != std::future_status::ready)
-            {
-                std::printf("FAILURE: the fault-free run of %s hangs\n", slots[i].emu->path().c_str());
-                std::fflush(stdout);
-                std::_Exit(1);
-            }
-            Slot& slot = slots[i];
-            slot.ok = cleanRuns[i].get();
-            slot.status = status[i];
-            ++stats.cleanRuns;
-            const uint32_t headerAddress = kBase + (slot.headerAtBase ? 0u : 4096u);
-            if (!slot.ok || !headerHeld(*slot.emu, cleanImages[i], headerAddress) || !sectionsHold(*slot.emu, cleanImages[i]))
-                fail(stats, CleanRunFailed, slot, "fault-free run");
-            if (violations(*slot.emu, ProtocolViolation::CommandWhileBusy) > 0)
-                fail(stats, CommandWhileBusy, slot, "fault-free run");
-            if (violations(*slot.emu, ProtocolViolation::WriteIntoUnerased) > 0)
-                fail(stats, WriteIntoUnerased, slot, "fault-free run");
-        }
+            checkRun(stats, slots[i], verified[i], lengths);
         if (stats.runs % 8000 == 0)
         {
             std::printf("  %llu runs, %.0f s\n", static_cast<unsigned long long>(stats.runs),
@@ -415,21 +444,12 @@ int main(int argc, char** argv)
         }
     }
 
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%llu runs (and %llu fault-free runs after them) on %d devices in %.1f s\n",
-                static_cast<unsigned long long>(stats.runs), static_cast<unsigned long long>(stats.cleanRuns), kDevices, seconds);
-    std::printf("faults by kind: runs armed, runs in which it happened, of these still verified:\n");
-    for (int f = 0; f < FaultKinds; ++f)
-        std::printf("  %-42s %8llu  %8llu  %8llu\n", kFaultNames[f], static_cast<unsigned long long>(stats.faults[f]),
-                    static_cast<unsigned long long>(stats.hits[f]), static_cast<unsigned long long>(stats.verifiedWithFault[f]));
+    printStats(stats, std::chrono::duration<double>(Clock::now() - start).count());
     uint64_t total = 0;
-    std::printf("failures:\n");
-    for (int f = 0; f < FailureKinds; ++f)
-    {
-        std::printf("  %-50s %llu\n", kFailureNames[f], static_cast<unsigned long long>(stats.failures[f]));
-        total += stats.failures[f];
-    }
+    for (uint64_t f : stats.failures)
+        total += f;
     CTovrakDevice::Uninit();
+    g_firmwareFileMgr.clearImages();
     setHidBackend(nullptr);
     std::printf("%s\n", total == 0 ? "no failures" : "FAILURES above");
     return total == 0 ? 0 : 1;

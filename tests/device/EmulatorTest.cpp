@@ -138,6 +138,11 @@ TEST_F(Emulator, NthExchangeFaultsCountOnlyMatchingReports)
     EXPECT_EQ(host.wip(), 0);
     EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input), 4u);
     EXPECT_EQ(device->exchangeCount(KSCAP_HID_FIRMWARE_ERASE, ReportDirection::Any), 1u);
+
+    // A fault put in place of a spent one counts from when it is set, not from the old count.
+    device->configure([](auto& c) { c.failReports = { { KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input, 1, 1 } }; });
+    EXPECT_EQ(host.wip(), -1);
+    EXPECT_EQ(host.wip(), 0);
 }
 
 TEST_F(Emulator, ExchangesAreCountedPerPhaseAndObserved)

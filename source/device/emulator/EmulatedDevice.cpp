@@ -369,7 +369,18 @@ bool EmulatedDevice::outputReport(uint64_t connection, const uint8_t* buffer, si
 void EmulatedDevice::configure(const std::function<void(EmulatedDeviceConfig&)>& change)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const std::vector<ReportFault> before = m_config.failReports;
     change(m_config);
+    // A fault entry that is new or changed counts its matching exchanges from now on; entries
+    // that stayed keep their counts.
+    const auto& after = m_config.failReports;
+    size_t same = 0;
+    while (same < before.size() && same < after.size() && before[same].reportId == after[same].reportId
+           && before[same].direction == after[same].direction && before[same].nth == after[same].nth
+           && before[same].count == after[same].count)
+        ++same;
+    m_faultMatches.resize(std::min(same, m_faultMatches.size()));
+    m_faultMatches.resize(after.size(), 0);
 }
 
 EmulatedDeviceConfig EmulatedDevice::config() const
