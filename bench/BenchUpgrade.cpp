@@ -90,8 +90,9 @@ PhaseCounts requiredExchanges(uint32_t headerSize, uint32_t ordinary, uint32_t c
     const uint64_t erases = 1 + ceilDiv(ordinary, kEraseUnit) + ceilDiv(clear, kEraseUnit);
     // The idle poll before the attempt, command + one poll per erase, the blank check.
     c[Erasing] = 1 + 2 * erases + readExchanges(clear, 256);
-    c[Writing] = 2 * (ceilDiv(ordinary, 256) + 1);                   // sections, then the header
-    c[Verifying] = readExchanges(headerSize, 256) + readExchanges(ordinary, 256);
+    c[Writing] = 2 * ceilDiv(ordinary, 256); // write + poll per piece
+    // The sections read back, then the header written (write + poll) and read back.
+    c[Verifying] = readExchanges(ordinary, 256) + 2 + readExchanges(headerSize, 256);
     return c;
 }
 
