@@ -70,7 +70,14 @@ InstalledHeader InstalledHeader::fromBytes(uint32_t address, const uint8_t* byte
     header.address = address;
     count = std::min(count, kMaxReadBytes);
     if (!isBootableHeaderBlock(bytes, count))
+    {
+        // Erased flash reads 0x00, flash never written 0xFF: anything else may be a header that
+        // the boot loader takes although one byte of this read came back wrong.
+        const bool uniform = count > 0 && (bytes[0] == 0x00 || bytes[0] == 0xFF)
+                          && std::all_of(bytes, bytes + count, [&](uint8_t b) { return b == bytes[0]; });
+        header.doubtful = header.valid = count > 0 && !uniform;
         return header;
+    }
     header.valid = true;
     header.headerSize = static_cast<uint16_t>(consistentSize(bytes));
     if (header.headerSize > count)

@@ -39,6 +39,9 @@ struct InstalledHeader
     // Its whole block was read: the footprint is known. A valid header that is not known
     // overlaps everything.
     bool known = false;
+    // Read as no header, but the bytes are neither erased nor never written: a header whose
+    // read was corrupted, or data. It counts as valid and not known, to be safe.
+    bool doubtful = false;
     uint16_t headerSize = 0;
     // Its own block and every section it describes, kept ones included: all of it must stay
     // as it is for the header to boot its own firmware.

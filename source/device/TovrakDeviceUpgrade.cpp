@@ -129,24 +129,47 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     // upgrade erases or writes, and, when the new header goes to the base, the one above it,
     // which the boot loader would take first. Each is erased and checked gone before anything
     // else is erased.
+    //
+    // A place whose bytes read as no header but are not erased either (doubtful: a header read
+    // wrong, or data) is erased too, but only after the header at the header address is gone:
+    // its bytes may belong to that header's sections, which must hold as long as it is valid.
+    // One that lies in a section this image keeps is data that must stay.
     struct StaleHeader
     {
         uint32_t address;
         uint16_t size;
         bool gone;
+        bool afterHeader;
     };
     std::vector<StaleHeader> stale;
     const std::vector<FlashRange> touched = upgradeFootprint(header, headerAddress64);
+    std::vector<FlashRange> kept;
+    for (const auto& entry : sections)
+        if (entry.kind() == FirmwareSectionEntry::Kind::Skipped && entry.length > 0)
+            kept.push_back({ entry.flashAddress, uint64_t(entry.flashAddress) + entry.length });
     for (const InstalledHeader* installed : { &m_headerAtBase, &m_headerAbove })
     {
         if (!installed->valid || installed->address == headerAddress)
             continue;
+        const uint16_t size = static_cast<uint16_t>(installed->known ? installed->headerSize : FirmwareHeader::kFixedSize);
+        if (installed->doubtful && rangesIntersect({ { installed->address, uint64_t(installed->address) + size } }, kept))
+            continue;
         const bool bootsFirst = headerAtBase && installed == &m_headerAbove;
         if (bootsFirst || installed->overlaps(touched))
-            stale.push_back({ installed->address,
-                              static_cast<uint16_t>(installed->known ? installed->headerSize : FirmwareHeader::kFixedSize),
-                              false });
+            stale.push_back({ installed->address, size, false, installed->doubtful });
     }
+    auto invalidateStale = [&](bool afterHeader) {
+        bool left = false;
+        for (StaleHeader& old : stale)
+            if (old.afterHeader == afterHeader && !old.gone && !(old.gone = InvalidateHeader(old.address, old.size, device)))
+                left = true;
+        if (left)
+        {
+            KS_LOG_ERROR("CTovrakDevice::Upgrade", "erase firmware data [header] failed." << device);
+            status = RESULT_ERASE_ERROR;
+        }
+        return !left;
+    };
 
     // Set from the moment the new header may have reached the flash until it is known to be
     // good: a failed upgrade leaves no valid new header behind.
@@ -164,16 +187,8 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
         KS_LOG_INFO("CTovrakDevice::Upgrade", "now retry count = " << attempt);
         KS_LOG_INFO("CTovrakDevice::Upgrade", "begin erase firmware data. " << device);
 
-        bool staleLeft = false;
-        for (StaleHeader& old : stale)
-            if (!old.gone && !(old.gone = InvalidateHeader(old.address, old.size, device)))
-                staleLeft = true;
-        if (staleLeft)
-        {
-            KS_LOG_ERROR("CTovrakDevice::Upgrade", "erase firmware data [header] failed." << device);
-            status = RESULT_ERASE_ERROR;
+        if (!invalidateStale(false))
             continue;
-        }
 
         // No command goes to a busy device: the attempt starts once the device reports idle, also
         // after a busy poll of the attempt before failed while the device still worked.
@@ -184,6 +199,8 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
             continue;
         }
         headerMayBeWritten = false;
+        if (!invalidateStale(true))
+            continue;
         KS_LOG_INFO("CTovrakDevice::Upgrade", "erase firmware data [header] finished." << device);
         uint64_t done = headerSize;
         report(done);

@@ -85,6 +85,7 @@ struct Step
     int exitCode;
     Boots boots;
     bool above = false;
+    bool headerAboveReadsWrong = false; // from this step on, a byte of the place above reads wrong
 };
 
 struct Chain
@@ -123,6 +124,10 @@ TEST_F(CliBootSafety, EveryValidHeaderBootsItsOwnFirmwareAfterEveryRun)
           { { image(0x00010003, 7, 0x40000, 13), false, CliExit::SomeFailed, UpgradeMode } } },
         // Stored wrong, and gone right after a header write: no header may go over the section.
         { "stored-wrong-then-gone", { { image(0x00010003, 0, 0x60000, 14), false, CliExit::SomeFailed, UpgradeMode } } },
+        // The second run of the first chain, with the header above the base read wrong.
+        { "stale-above-read-wrong",
+          { { image(0x00010003, 7, 0x60000, 11), true, CliExit::Ok, TheNewImage, true },
+            { image(0x00010004, 1, 0x60000, 12), false, CliExit::Ok, TheNewImage, false, true } } },
     };
     for (const Chain& chain : chains)
     {
@@ -142,6 +147,11 @@ TEST_F(CliBootSafety, EveryValidHeaderBootsItsOwnFirmwareAfterEveryRun)
                 old.deleteFile();
             testing_support::writeImageFile(m_folder->file("tovrak_" + juce::String(int(n + 5)) + ".ksf"), written);
 
+            if (step.headerAboveReadsWrong)
+                emu->configure([](EmulatedDeviceConfig& c) {
+                    c.corruptRead = true;
+                    c.corruptReadAddress = kAbove + 20;
+                });
             const CliResult listed = run({ "list" });
             EXPECT_EQ(listed.out.find(", can be safely upgraded.") != std::string::npos, step.listedSafe) << listed.out;
 
