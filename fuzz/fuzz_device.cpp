@@ -1,13 +1,19 @@
 // A hostile device: its device information and flash information records, its flash contents
 // (everything read back), its busy flag and its failing reports all come from the fuzzer. The
-// device goes through the interface probe, the device list and the whole command set.
+// device goes through the interface probe, the device list, the rows built from it (whose texts
+// must be valid UTF-8) and the whole command set.
+#include "DeviceRowList.h"
+#include "FirmwareFileManager.h"
 #include "TovrakDevice.h"
 #include "emulator/EmulatorBackend.h"
 #include "hid/HidBackend.h"
 #include "hid/ReportDescriptor.h"
 
+#include <juce_core/juce_core.h>
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <vector>
 
@@ -76,11 +82,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     CTovrakDevice::ProbeInterface(*bus, device->path());
     CTovrakDevice::Refresh();
+    const DeviceRowList rows = buildDeviceRows(listedDeviceFacts(), g_firmwareFileMgr, {}, {});
+    for (const DeviceRow& row : rows.rows)
+        for (const juce::String* text : { &row.name, &row.serialNumber, &row.hardwareVersion, &row.statusText })
+        {
+            const std::string bytes = text->toStdString();
+            if (!juce::CharPointer_UTF8::isValidString(bytes.c_str(), static_cast<int>(bytes.size())))
+                std::abort();
+        }
     for (const auto& listed : CTovrakDevice::ListedDevices())
     {
+        const std::string name = listed->deviceInfo().deviceName();
+        const std::string serial = listed->deviceInfo().serialNumber();
+        for (const std::string* text : { &name, &serial })
+            if (!juce::CharPointer_UTF8::isValidString(text->c_str(), static_cast<int>(text->size())))
+                std::abort();
         listed->SetWipTimeLimit(std::chrono::milliseconds(2));
-        (void) listed->deviceInfo().deviceName();
-        (void) listed->deviceInfo().serialNumber();
         std::vector<uint8_t> buffer(readLength);
         listed->ReadFirmwareData(listed->flashInfo().firmwareBaseAddress() + readAddress % 1024, buffer.data(), buffer.size());
         listed->ReadFirmwareData(readAddress, buffer.data(), buffer.size());

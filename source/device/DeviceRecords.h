@@ -44,17 +44,52 @@ constexpr size_t MaxWriteBytes = 256; // the data field of a write
 constexpr size_t ReadPieceBytes = 64; // what is taken from one read-back report
 } // namespace FirmwareDataPayload
 
-// Extracts a NUL-terminated text from a fixed field, never reading past the field. Control
-// characters become '?': the text goes into log lines and onto the screen, where a line break
-// or an escape sequence from a device must not forge anything.
+// Extracts a NUL-terminated text from a fixed field, never reading past the field, as valid
+// UTF-8: every byte that does not begin a well-formed sequence (stray continuation bytes,
+// overlong forms, surrogates, code points above U+10FFFF, a sequence cut off by the field's end)
+// becomes '?', and so does every control character (C0, DEL, C1): the text goes into log lines,
+// JSON, records and onto the screen, where a line break or an escape sequence from a device must
+// not forge anything, and where text decoders size their buffers by the bytes being valid.
 inline std::string fixedFieldText(const uint8_t* field, size_t fieldSize)
 {
     const void* nul = std::memchr(field, 0, fieldSize);
     const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - field) : fieldSize;
-    std::string text(reinterpret_cast<const char*>(field), length);
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7f)
-            c = '?';
+    std::string text;
+    text.reserve(length);
+    for (size_t i = 0; i < length;)
+    {
+        const uint8_t lead = field[i];
+        size_t size = 0;
+        uint32_t code = 0;
+        if (lead < 0x80)
+            size = 1, code = lead;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            size = 2, code = lead & 0x1Fu;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            size = 3, code = lead & 0x0Fu;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            size = 4, code = lead & 0x07u;
+        bool valid = size > 0 && i + size <= length;
+        for (size_t k = 1; valid && k < size; ++k)
+        {
+            valid = (field[i + k] & 0xC0u) == 0x80u;
+            code = (code << 6) | (field[i + k] & 0x3Fu);
+        }
+        // Shortest form only, no surrogates, nothing beyond U+10FFFF.
+        const uint32_t least[] = { 0, 0, 0x80, 0x800, 0x10000 };
+        valid = valid && code >= least[size] && !(code >= 0xD800 && code <= 0xDFFF) && code <= 0x10FFFF;
+        if (!valid)
+        {
+            text += '?';
+            ++i; // resynchronise at the next byte
+            continue;
+        }
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            text += '?';
+        else
+            text.append(reinterpret_cast<const char*>(field + i), size);
+        i += size;
+    }
     return text;
 }
 

@@ -3,6 +3,8 @@
 
 #include "FirmwareImage.h"
 
+#include <juce_core/juce_core.h>
+
 #include <regex>
 
 using namespace device_testing;
@@ -115,6 +117,53 @@ TEST_F(DeviceSetUp, ControlCharactersInTextFieldsCannotForgeLogLines)
     EXPECT_FALSE(lines.empty());
     for (const auto& line : lines)
         EXPECT_TRUE(std::regex_search(line, std::regex("^[0-9]{4}-[0-9]{2}-[0-9]{2} "))) << "a split line: " << line;
+}
+
+TEST_F(DeviceSetUp, TextFieldsBecomeValidUtf8BoundedByTheirField)
+{
+    struct Case
+    {
+        const char* what;
+        std::vector<uint8_t> bytes; // the name field's bytes (NUL-terminated unless 128 long)
+        std::string name;
+    };
+    std::vector<uint8_t> overlongPairs;
+    for (int i = 0; i < 64; ++i)
+        overlongPairs.insert(overlongPairs.end(), { 0xC0, 0x80 });
+    const std::vector<Case> cases {
+        { "overlong NULs filling the field", overlongPairs, std::string(128, '?') },
+        { "lone continuation", { 0x80, 'A', 0 }, "?A" },
+        { "GBK", { 0xC4, 0xE3, 0xBA, 0xC3, 0 }, "????" },
+        { "0xFF", { 'a', 0xFF, 'b', 0 }, "a?b" },
+        { "valid Chinese", { 0xE7, 0x9B, 0xB8, 0xE6, 0x9C, 0xBA, 0 }, "\xE7\x9B\xB8\xE6\x9C\xBA" },
+        { "four bytes", { 0xF0, 0x9F, 0x98, 0x80, 0 }, "\xF0\x9F\x98\x80" },
+        { "beyond U+10FFFF", { 0xF4, 0x90, 0x80, 0x80, 0 }, "????" },
+        { "surrogate", { 0xED, 0xA0, 0x80, 0 }, "???" },
+        { "C1 control", { 'x', 0xC2, 0x85, 'y', 0 }, "x?y" },
+        { "overlong slash", { 0xE0, 0x80, 0xAF, 0 }, "???" },
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const auto emulated = addDevice("x", 100, [&](auto& config) {
+            auto* field = config.deviceInfo.bytes.data() + DeviceInfo::OffDeviceName;
+            std::fill(field, field + DeviceInfo::DeviceNameSize, 0);
+            std::copy(c.bytes.begin(), c.bytes.end(), field);
+            // A serial number cut off by its field's end in the middle of a character.
+            auto* serial = config.deviceInfo.bytes.data() + DeviceInfo::OffSerialNumber;
+            std::fill(serial, serial + DeviceInfo::SerialNumberSize, 'S');
+            serial[DeviceInfo::SerialNumberSize - 2] = static_cast<char>(0xE7);
+            serial[DeviceInfo::SerialNumberSize - 1] = static_cast<char>(0x9B);
+        });
+        CTovrakDevice device(emulated->path());
+        ASSERT_TRUE(device.present());
+        EXPECT_EQ(device.deviceInfo().deviceName(), c.name);
+        EXPECT_EQ(device.deviceInfo().serialNumber(), std::string(16, 'S') + "??");
+        const std::string name = device.deviceInfo().deviceName();
+        EXPECT_TRUE(juce::CharPointer_UTF8::isValidString(name.c_str(), static_cast<int>(name.size())));
+        EXPECT_EQ(juce::String::fromUTF8(name.c_str()).toStdString(), name);
+        emulated->unplug();
+    }
 }
 
 class DeviceCommands : public EmulatorTest
