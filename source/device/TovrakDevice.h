@@ -186,6 +186,9 @@ private:
     std::unique_ptr<HidHandle> m_hDevice;
     std::array<uint8_t, kReportBufferSize> m_reportBuffer {};
     std::chrono::milliseconds m_wipTimeLimit { kWipTimeLimit };
+    // A busy wait ran out of time: until the flag is seen clear, later waits poll once and give
+    // up at once, so that retries and relaunches do not wait on the same stuck flag again.
+    std::atomic<bool> m_bBusyStuck { false };
 };
 
 // The attached supported devices, in the order they were first found. Membership changes only

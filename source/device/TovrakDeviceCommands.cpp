@@ -9,7 +9,8 @@
 
 bool CTovrakDevice::WaitForWIP()
 {
-    const auto deadline = std::chrono::steady_clock::now() + m_wipTimeLimit;
+    const bool stuckBefore = m_bBusyStuck;
+    const auto deadline = std::chrono::steady_clock::now() + (stuckBefore ? std::chrono::milliseconds(0) : m_wipTimeLimit);
     for (;;)
     {
         if (!GetData(KSCAP_HID_FIRMWARE_WIP, ReportLength::FirmwareWip))
@@ -20,12 +21,19 @@ bool CTovrakDevice::WaitForWIP()
         const bool inProgress = ReportPayload()[0] != 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!inProgress)
+        {
+            m_bBusyStuck = false;
             return true;
+        }
         // A device whose flag never clears must not hold its worker forever.
         if (std::chrono::steady_clock::now() >= deadline)
         {
-            KS_LOG_ERROR("CTovrakDevice::WaitForWIP", "KSCAP_HID_FIRMWARE_WIP still set after "
-                                                          << m_wipTimeLimit.count() << " ms, giving up.");
+            if (stuckBefore)
+                KS_LOG_ERROR("CTovrakDevice::WaitForWIP", "KSCAP_HID_FIRMWARE_WIP still set since an earlier time-out, giving up at once.");
+            else
+                KS_LOG_ERROR("CTovrakDevice::WaitForWIP", "KSCAP_HID_FIRMWARE_WIP still set after "
+                                                              << m_wipTimeLimit.count() << " ms, giving up.");
+            m_bBusyStuck = true;
             return false;
         }
     }
@@ -35,7 +43,8 @@ bool CTovrakDevice::WaitUntilIdle()
 {
     // More failed polls in a row than this: the device no longer answers, waiting longer is no use.
     constexpr int kFailedPollsInARow = 4;
-    const auto deadline = std::chrono::steady_clock::now() + m_wipTimeLimit;
+    const bool stuckBefore = m_bBusyStuck;
+    const auto deadline = std::chrono::steady_clock::now() + (stuckBefore ? std::chrono::milliseconds(0) : m_wipTimeLimit);
     int failedInARow = 0;
     for (;;)
     {
@@ -43,7 +52,10 @@ bool CTovrakDevice::WaitUntilIdle()
         {
             failedInARow = 0;
             if (ReportPayload()[0] == 0)
+            {
+                m_bBusyStuck = false;
                 return true;
+            }
         }
         else if (++failedInARow >= kFailedPollsInARow)
         {
@@ -52,10 +64,14 @@ bool CTovrakDevice::WaitUntilIdle()
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline && failedInARow == 0)
         {
-            KS_LOG_ERROR("CTovrakDevice::WaitUntilIdle", "the device is still busy after " << m_wipTimeLimit.count()
-                                                                                          << " ms, no command is sent.");
+            if (stuckBefore)
+                KS_LOG_ERROR("CTovrakDevice::WaitUntilIdle", "the device is still busy since an earlier time-out, no command is sent.");
+            else
+                KS_LOG_ERROR("CTovrakDevice::WaitUntilIdle", "the device is still busy after " << m_wipTimeLimit.count()
+                                                                                              << " ms, no command is sent.");
+            m_bBusyStuck = true;
             return false;
         }
     }

@@ -263,6 +263,23 @@ TEST_F(DeviceCommands, WaitForWipGivesUpOnAStuckFlagOrAFailedRead)
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
     EXPECT_TRUE(log.has("ERROR", "CTovrakDevice::WaitForWIP", "KSCAP_HID_FIRMWARE_WIP still set after 60 ms, giving up."));
 
+    // The same stuck flag is not waited on again: one poll each, until it is seen clear.
+    m_emulated->clearHistory();
+    EXPECT_FALSE(m_device->WaitForWIP());
+    EXPECT_FALSE(m_device->WaitUntilIdle());
+    EXPECT_EQ(m_emulated->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input), 2u);
+    m_emulated->configure([](auto& c) {
+        c.stuckBusy = false;
+        c.busyPolls = 2;
+    });
+    EXPECT_TRUE(m_device->WaitUntilIdle()); // seen clear: the next flag is waited for again
+    ASSERT_TRUE(m_device->SetFirmwareErase(0x20000, 4096));
+    m_emulated->configure([](auto& c) { c.stuckBusy = true; });
+    m_emulated->clearHistory();
+    EXPECT_FALSE(m_device->WaitForWIP());
+    EXPECT_GT(m_emulated->exchangeCount(KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input), 1u);
+    m_emulated->configure([](auto& c) { c.stuckBusy = false; });
+
     m_emulated->configure([](auto& c) { c.failReports = { { KSCAP_HID_FIRMWARE_WIP, ReportDirection::Input, 1, 0 } }; });
     EXPECT_FALSE(m_device->WaitForWIP());
     EXPECT_TRUE(log.has("ERROR", "CTovrakDevice::WaitForWIP", "GetData for KSCAP_HID_FIRMWARE_WIP failed."));
