@@ -50,6 +50,7 @@ public:
     static constexpr int kRefillCommand = 101;
     static constexpr int kRowHeight = 62, kHeaderHeight = 35, kScrollBarThickness = 23;
     static constexpr int kPollMilliseconds = 500;
+    static constexpr uint32_t kTableBackgroundArgb = 0xff3a3f45; // the table's and the rows' fill
 
     class DeviceComponent;
     class DeviceStatusComponent;
