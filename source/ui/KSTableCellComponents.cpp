@@ -69,7 +69,7 @@ void KSTableListBox::DeviceComponent::buttonClicked(juce::Button* button)
 
 KSTableListBox::DeviceStatusComponent::DeviceStatusComponent(KSTableListBox& owner)
     : m_owner(owner),
-      m_pLabel(std::make_unique<juce::Label>(juce::String(), juce::String())),
+      m_pLabel(std::make_unique<KSStatusLabel>()),
       m_pProgressBar(std::make_unique<juce::ProgressBar>(m_dProgress))
 {
     addChildComponent(*m_pProgressBar);

@@ -115,6 +115,22 @@ bool KSTableListBox::HasSelectableRows() const
     return m_supervisor.HasSelectableRows(m_rows, m_bAllowDowngrade);
 }
 
+bool KSTableListBox::AreAllSelectableRowsSelected() const
+{
+    if (IsUpgrading())
+        return false;
+    bool anySelectable = false;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+    {
+        if (!IsRowSelectable((int) i))
+            continue;
+        if (!m_rows[i].selected)
+            return false;
+        anySelectable = true;
+    }
+    return anySelectable;
+}
+
 bool KSTableListBox::IsRowSelectable(int row) const
 {
     return row >= 0 && m_supervisor.IsRowSelectable(m_rows, (size_t) row, m_bAllowDowngrade);
@@ -210,6 +226,9 @@ void KSTableListBox::StartUpgradeSelectedDevices()
     KS_LOG_DEBUG("KSTableListBox::StartUpgradeSelectedDevices", "begin");
     RefreshDeviceRows();
     m_supervisor.StartSelected(m_rows, m_bAllowDowngrade);
+    // The rows show their workers at once (spinners instead of ticked boxes, the first phase),
+    // not only after the first tick of the poll.
+    PollUpgradeThreads();
     startTimer(kPollMilliseconds);
     if (m_pCallback != nullptr)
         m_pCallback->OnCheckStateChanged();
