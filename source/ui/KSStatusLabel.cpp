@@ -25,21 +25,46 @@ struct Split
     float longest = 0.0f;
 };
 
-// The best two-line split that fits the width at this font, if any: breaks at spaces first; only
-// when none fits, between characters of a script without spaces.
+// Where a line may break, best first: after a comma or a full stop (between the parts of a
+// sentence), at any space, between characters of a script without spaces.
+enum class BreakKind
+{
+    AfterPunctuation,
+    AtSpace,
+    BetweenCharacters
+};
+
+bool isClauseEnd(juce::juce_wchar c)
+{
+    return c == ',' || c == '.' || c == ';' || c == 0xFF0C || c == 0x3001 || c == 0x3002 || c == 0xFF1B;
+}
+
+bool breakAllowed(BreakKind kind, juce::juce_wchar before, juce::juce_wchar at)
+{
+    switch (kind)
+    {
+        case BreakKind::AfterPunctuation:
+            return isClauseEnd(before) && (at == ' ' || breaksAnywhere(before));
+        case BreakKind::AtSpace:
+            return at == ' ';
+        case BreakKind::BetweenCharacters:
+            return (breaksAnywhere(before) || breaksAnywhere(at)) && before != ' ' && at != ' '
+                   && !isClosingPunctuation(at);
+    }
+    return false;
+}
+
+// The best two-line split that fits the width at this font, if any: of the breaks of the best
+// kind that fits, the one with the shorter longest line.
 bool bestSplit(const juce::String& text, const juce::Font& font, float width, Split& best)
 {
     const int n = text.length();
-    for (const bool atSpaces : { true, false })
+    for (const BreakKind kind : { BreakKind::AfterPunctuation, BreakKind::AtSpace, BreakKind::BetweenCharacters })
     {
         bool found = false;
         for (int i = 1; i < n; ++i)
         {
-            const auto before = text[i - 1], at = text[i];
-            const bool allowed = atSpaces ? (at == ' ')
-                                          : (breaksAnywhere(before) || breaksAnywhere(at)) && before != ' '
-                                                && at != ' ' && !isClosingPunctuation(at);
-            if (!allowed)
+            if (!breakAllowed(kind, text[i - 1], text[i]))
                 continue;
             Split s { text.substring(0, i).trimEnd(), text.substring(i).trimStart(), 0.0f };
             if (s.first.isEmpty() || s.second.isEmpty())

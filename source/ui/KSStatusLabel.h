@@ -4,10 +4,11 @@
 
 // How a status text fits a cell without being squeezed: on one line at the label's font, or
 // up to two steps (pixels) smaller when that is enough; otherwise broken into two lines at the
-// largest step, down to kSmallestHeight, at which both fit. Lines break at a space, and between
-// two characters of a script written without spaces (Chinese), never before a comma or full
-// stop; the break that gives the shorter longest line wins. Only a text that fits in none of
-// these is squeezed, at the smallest step.
+// largest step, down to kSmallestHeight, at which both fit. Lines break after a comma or full
+// stop when such a break fits, else at a space, else between two characters of a script written
+// without spaces (Chinese), never before a comma or full stop; of the breaks of that kind, the
+// one that gives the shorter longest line wins. Only a text that fits in none of these is
+// squeezed, at the smallest step.
 struct StatusTextLayout
 {
     static constexpr float kSmallestHeight = 11.0f;

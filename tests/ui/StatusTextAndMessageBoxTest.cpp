@@ -64,6 +64,10 @@ TEST(StatusTextLayoutTest, LongStatusesFitUnsqueezedOnAtMostTwoLines)
         for (const auto& line : layout.lines)
             EXPECT_LE(drawn.getStringWidthFloat(line), kLabelWidth) << line;
         EXPECT_EQ(layout.lines.joinIntoString(" "), text) << "broken at a space, nothing lost";
+        if (layout.lines.size() == 2)
+        {
+            EXPECT_TRUE(layout.lines[0].endsWith(",")) << "between the parts of the sentence: " << layout.lines[0];
+        }
     }
 
     ASSERT_TRUE(chineseTypeface);
