@@ -6,7 +6,8 @@
 #   /usr/lib/tovrak-upgrade/                   TovrakUpgrade and tovrak-cli (their "program folder": firmware
 #                                              files put here are found by every user)
 #   /usr/share/tovrak-upgrade/translations.csv the texts; copied into each user's folder by the launcher
-#   /usr/share/applications/tovrak-upgrade.desktop, /usr/share/icons/hicolor/128x128/apps/tovrak-upgrade.png
+#   /usr/share/applications/<app id>.desktop, /usr/share/icons/hicolor/128x128/apps/tovrak-upgrade.png
+#   /usr/share/metainfo/<app id>.metainfo.xml  AppStream metadata for software centres (cmake/AppStream.cmake)
 #   /usr/lib/udev/rules.d/70-tovrak.rules      access for the user at the seat, for the configured USB ids
 #   /usr/share/man/man1/                       tovrak-upgrade.1, tovrak-cli.1, ksftool.1
 #   /usr/share/doc/tovrak-upgrade/             README (the user's), copyright, changelog
@@ -37,7 +38,6 @@ file(CREATE_LINK ../${TOVRAK_PKG_LIBDIR}/tovrak-cli ${pkg_dir}/tovrak-cli SYMBOL
 install(FILES ${pkg_dir}/tovrak-cli DESTINATION bin)
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/translations.csv DESTINATION ${TOVRAK_PKG_SHAREDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/tovrak-upgrade.desktop DESTINATION share/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/images/image01.png
         DESTINATION share/icons/hicolor/128x128/apps RENAME tovrak-upgrade.png)
 
@@ -58,6 +58,8 @@ foreach(page tovrak-upgrade tovrak-cli ksftool)
     install(FILES ${pkg_dir}/man/${page}.1.gz DESTINATION share/man/man1)
 endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${pkg_dir}/changelog @ONLY)
+# The AppStream metadata (its releases from this changelog) and the desktop file named after it.
+include(${CMAKE_CURRENT_LIST_DIR}/AppStream.cmake)
 list(APPEND pkg_compressed changelog)
 set(pkg_compressed_outputs)
 foreach(file IN LISTS pkg_compressed)

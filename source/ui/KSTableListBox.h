@@ -2,6 +2,7 @@
 
 #include "DeviceRow.h"
 #include "ICallbackCheckAll.h"
+#include "KSStatusLabel.h"
 #include "TovrakDevice.h"
 #include "UpgradeSupervisor.h"
 
@@ -50,6 +51,7 @@ public:
     static constexpr int kRefillCommand = 101;
     static constexpr int kRowHeight = 62, kHeaderHeight = 35, kScrollBarThickness = 23;
     static constexpr int kPollMilliseconds = 500;
+    static constexpr uint32_t kTableBackgroundArgb = 0xff3a3f45; // the table's and the rows' fill
 
     class DeviceComponent;
     class DeviceStatusComponent;
@@ -69,6 +71,9 @@ public:
     void SelectAll(bool select);
     bool HasSelectedRows() const;
     bool HasSelectableRows() const;
+    // What the "Select All" tick shows: not upgrading, at least one row selectable, and every
+    // selectable row selected.
+    bool AreAllSelectableRowsSelected() const;
     bool IsRowSelectable(int row) const;
     // 0 no worker state, 1 a worker runs, 2 upgraded since start, 3 the worker failed.
     int GetRowThreadState(int row) const;
@@ -176,7 +181,7 @@ public:
     void Update(int row, int column);
     bool IsProgressVisible() const noexcept { return m_bProgressVisible; }
     double GetProgress() const noexcept { return m_dProgress; }
-    juce::Label& GetLabel() noexcept { return *m_pLabel; }
+    KSStatusLabel& GetLabel() noexcept { return *m_pLabel; }
     juce::ProgressBar& GetProgressBar() noexcept { return *m_pProgressBar; }
 
     void resized() override;
@@ -187,7 +192,7 @@ private:
     bool m_bProgressVisible = false;
     double m_dProgress = 0.0; // what the progress bar shows, 0 to 1
     KSTableListBox& m_owner;
-    std::unique_ptr<juce::Label> m_pLabel;
+    std::unique_ptr<KSStatusLabel> m_pLabel; // lays a long status out on two lines or smaller
     std::unique_ptr<juce::ProgressBar> m_pProgressBar;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(DeviceStatusComponent)

@@ -109,6 +109,15 @@ void MainComponent::UpdateButtons()
     setEnabledIfChanged(*m_pExitButton, !upgrading);
     setEnabledIfChanged(*m_pUpdateButton, !upgrading && selected);
     setEnabledIfChanged(*m_pSelectAllButton, !upgrading && selectable);
+
+    // The "Select All" tick follows the rows after every refill and every click: ticked exactly
+    // when every row that may be chosen is chosen, so that its next click does what it shows.
+    const int tick = m_pDeviceTable->AreAllSelectableRowsSelected() ? 1 : 0;
+    if (m_pSelectAllButton->tick != tick)
+    {
+        m_pSelectAllButton->tick = tick;
+        m_pSelectAllButton->repaint();
+    }
 }
 
 void MainComponent::paint(juce::Graphics& g)

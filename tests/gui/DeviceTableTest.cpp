@@ -293,4 +293,17 @@ TEST_F(DeviceTable, DevicePictureStatusCellAndInertHeader)
     table().GetTable().updateContent();
     EXPECT_TRUE(view(0).progressVisible);
     EXPECT_DOUBLE_EQ(view(0).progress, 1.0);
+
+    // The status of a lost device does not fit the cell on one line: it takes two, unsqueezed.
+    row->progress = -1;
+    row->status = RESULT_DEVICE_NOT_FOUND;
+    row->statusText = "Failed to upgrade, and the device may lost.";
+    table().GetTable().updateContent();
+    auto* status = dynamic_cast<KSTableListBox::DeviceStatusComponent*>(
+        table().GetTable().getCellComponent(KSTableListBox::StatusColumn, 0));
+    ASSERT_NE(status, nullptr);
+    const auto layout = status->GetLabel().currentLayout();
+    EXPECT_TRUE(layout.fits);
+    EXPECT_EQ(layout.lines.size(), 2);
+    EXPECT_EQ(layout.fontHeight, 15.0f);
 }

@@ -116,6 +116,7 @@ TEST_F(UpgradeRun, ConfirmedUpgradeShowsPhasesThenReplugThenTheSuccessBadge)
     EXPECT_FALSE(after.buttonEnabled);
     EXPECT_FALSE(main.GetUpdateButton().isEnabled());
     EXPECT_FALSE(main.GetSelectAllButton().isEnabled()) << "the only row was upgraded";
+    EXPECT_EQ(main.GetSelectAllButton().tick, 0) << "nothing left to select";
     EXPECT_TRUE(table().IsUpgradedSerial("T207000001"));
     EXPECT_FALSE(table().GetRows()[0].selected);
     EXPECT_EQ(log.count("INFOR", "KSTableListBox::StartUpgradeSelectedDevices", "start upgrade thread for T207000001"), 1u);
@@ -295,4 +296,45 @@ TEST_F(UpgradeRun, DevicesSharingASerialNumberAreEachUpgradedOnceWithoutBlocking
     EXPECT_EQ(second->exchangeCount(0xF3, ReportDirection::Output), writesFirst);
     EXPECT_TRUE(first->violations().empty());
     EXPECT_TRUE(second->violations().empty());
+}
+
+TEST_F(UpgradeRun, RowsShowTheirWorkersAtOnceAndSelectAllFollowsTheRows)
+{
+    auto failing = plug("T207000001", 100, packed(1, 2, 0));
+    plug("T207000002", 100, packed(1, 2, 0), slow);
+    firmwareFile(100, 1, 3, 1);
+    auto& main = makeMainComponent();
+    failing->configure([](EmulatedDeviceConfig& c) { c.failReports.push_back({ 0xF1, ReportDirection::Output, 1, 0 }); });
+
+    main.GetSelectAllButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return main.GetUpdateButton().isEnabled(); }));
+    EXPECT_EQ(main.GetSelectAllButton().tick, 1);
+
+    // Right after the start, before any tick of the poll: spinners, no ticked boxes.
+    table().StartUpgradeSelectedDevices();
+    for (int row = 0; row < 2; ++row)
+    {
+        EXPECT_EQ(view(row).buttonMode, KSButton::busyMode) << row;
+        EXPECT_EQ(view(row).buttonTick, 0) << row;
+    }
+
+    // One device failed three times, the other was upgraded: the failed row may be chosen again
+    // but is not chosen, so "Select All" is not ticked, and one click selects it.
+    ASSERT_TRUE(pumpUntil([&] { return settled(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return main.GetSelectAllButton().isEnabled(); }));
+    EXPECT_EQ(view(0).statusText, "Failed to upgrade, please retry.");
+    EXPECT_FALSE(table().GetRows()[0].selected);
+    EXPECT_EQ(main.GetSelectAllButton().tick, 0);
+    main.GetSelectAllButton().triggerClick();
+    pumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(table().GetRows()[0].selected) << "the first click selects";
+    EXPECT_EQ(main.GetSelectAllButton().tick, 1);
+
+    // Unticking the only selectable row by hand unticks "Select All"; ticking it again ticks it.
+    clickRow(0);
+    pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(main.GetSelectAllButton().tick, 0);
+    clickRow(0);
+    pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(main.GetSelectAllButton().tick, 1);
 }

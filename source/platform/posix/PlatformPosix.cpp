@@ -161,13 +161,6 @@ uint16_t getUserDefaultUILanguage()
     return 0x0409;
 }
 
-void detail::showNativeMessageBox(const std::string& title, const std::string& text)
-{
-    juce::NativeMessageBox::showMessageBox(juce::MessageBoxIconType::WarningIcon,
-                                           juce::String::fromUTF8(title.c_str()),
-                                           juce::String::fromUTF8(text.c_str()));
-}
-
 float getScaleForWindowSize(int, int)
 {
     // No per-monitor DPI query here: the framework's own scaling applies.
