@@ -183,6 +183,7 @@ bool CTovrakDevice::Upgrade(const FirmwareHeader& header,
     uint64_t writtenBytes = 0;
     for (int attempt = 1; attempt <= kAttempts && !written; ++attempt)
     {
+        progress = 0; // before the status: a retry's "Erasing" never shows the last write's percent
         status = RESULT_ERASING;
         KS_LOG_INFO("CTovrakDevice::Upgrade", "now retry count = " << attempt);
         KS_LOG_INFO("CTovrakDevice::Upgrade", "begin erase firmware data. " << device);

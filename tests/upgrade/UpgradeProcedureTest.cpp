@@ -286,7 +286,19 @@ TEST_F(UpgradeProcedure, FailingEraseOrWriteIsTriedThreeTimes)
     auto h = attach("TVK2");
     for (uint64_t nth : { 4, 8, 12 }) // 256 + 256 + 88, then the header
         failReport(h, { KSCAP_HID_FIRMWARE_DATA, ReportDirection::Output, nth, 1 });
-    EXPECT_EQ(upgrade(h, image).status, RESULT_WRITE_ERROR);
+    // Each retry's "Erasing" starts from 0, not from the percent of the phase that failed.
+    std::atomic<int32_t> status { RESULT_READY };
+    std::atomic<int32_t> progress { 0 };
+    std::vector<int32_t> atErasingStart;
+    int32_t last = RESULT_READY;
+    h.emu->setExchangeObserver([&](const ExchangeRecord&) {
+        if (status == RESULT_ERASING && last != RESULT_ERASING)
+            atErasingStart.push_back(progress);
+        last = status;
+    });
+    EXPECT_FALSE(h.device->Upgrade(image.header, image.sections, status, progress, true));
+    EXPECT_EQ(status.load(), RESULT_WRITE_ERROR);
+    EXPECT_EQ(atErasingStart, (std::vector<int32_t> { 0, 0, 0 }));
     EXPECT_EQ(log.count("ERROR", kUpgrade, S("write -- WriteFirmwareData -- header", "TVK2")), 3u);
 
     // Erase failures: the header erase, then a section erase.
