@@ -1,7 +1,9 @@
 #include "FirmwareFileManager.h"
 
 #include "FirmwareVersion.h"
+#include "Log.h"
 
+#include <algorithm>
 #include <tuple>
 
 FirmwareFileManager g_firmwareFileMgr;
@@ -12,6 +14,29 @@ bool sameKey(const FirmwareHeader& a, const FirmwareHeader& b) noexcept
 {
     return a.productCode() == b.productCode() && a.productVariant() == b.productVariant()
         && a.hardwareRevision() == b.hardwareRevision();
+}
+
+// Reads a whole file of at most `limit` bytes. False when it cannot be opened, is larger or
+// ends early.
+bool readBoundedFile(const juce::File& file, int64_t limit, std::vector<uint8_t>& bytes)
+{
+    juce::FileInputStream stream(file);
+    if (stream.failedToOpen())
+        return false;
+    const int64_t size = stream.getTotalLength();
+    if (size < 0 || size > limit)
+        return false;
+    bytes.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        const int chunk = static_cast<int>(std::min<size_t>(bytes.size() - done, size_t(1) << 20));
+        const int got = stream.read(bytes.data() + done, chunk);
+        if (got <= 0)
+            return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
 }
 } // namespace
 
@@ -40,15 +65,84 @@ void FirmwareFileManager::scanFolder(const juce::File& folder)
         if (!file.getFileExtension().equalsIgnoreCase(".ksf"))
             continue;
 
-        juce::FileInputStream stream(file);
         FirmwareImage image;
-        if (!readFirmwareImage(stream, image))
-            continue;
-        if (!verifyFirmwareImage(image))
+        if (!loadFile(file, image))
             continue;
         image.fileBuildNumber = parseFileBuildNumber(file.getFileNameWithoutExtension().toStdString());
         addImage(std::move(image));
     }
+}
+
+bool FirmwareFileManager::loadFile(const juce::File& file, FirmwareImage& image) const
+{
+    const juce::File signatureFile = file.getSiblingFile(file.getFileName() + ".minisig");
+    if (!m_trustedKeys.empty() || signatureFile.existsAsFile())
+        return loadCheckedFile(file, signatureFile, image);
+
+    juce::FileInputStream stream(file);
+    return readFirmwareImage(stream, image) && verifyFirmwareImage(image);
+}
+
+bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::File& signatureFile,
+                                          FirmwareImage& image) const
+{
+    const std::string path = file.getFullPathName().toStdString();
+    std::vector<uint8_t> bytes;
+    if (!readBoundedFile(file, kMaxSignedFileSize, bytes))
+    {
+        KS_LOG_ERROR("FirmwareFileManager::scanFolder",
+                     path << " skipped: it cannot be read whole (at most " << kMaxSignedFileSize << " bytes)");
+        return false;
+    }
+
+    SignatureCheck check;
+    if (signatureFile.existsAsFile())
+    {
+        std::vector<uint8_t> text;
+        if (readBoundedFile(signatureFile, static_cast<int64_t>(kMaxSignatureFileSize), text))
+        {
+            const std::string signatureText(text.begin(), text.end());
+            check = checkFirmwareSignature(bytes.data(), bytes.size(), &signatureText, m_trustedKeys);
+        }
+        else
+        {
+            check.state = SignatureState::Malformed;
+            check.detail = "the signature file cannot be read or is larger than "
+                         + std::to_string(kMaxSignatureFileSize) + " bytes";
+        }
+    }
+    else
+    {
+        check = checkFirmwareSignature(bytes.data(), bytes.size(), nullptr, m_trustedKeys);
+    }
+
+    const std::string key = check.keyId.empty() ? std::string() : ", key " + check.keyId;
+    if (m_trustedKeys.empty())
+    {
+        // Signatures are only reported: the file loads (or not) as it would without one.
+        KS_LOG_INFO("FirmwareFileManager::scanFolder",
+                    path << ": signature " << signatureStateName(check.state) << key << " (" << check.detail
+                         << "), not enforced");
+    }
+    else if (check.state != SignatureState::Valid)
+    {
+        KS_LOG_ERROR("FirmwareFileManager::scanFolder",
+                     path << " skipped: signature " << signatureStateName(check.state) << key << " ("
+                          << check.detail << ")");
+        return false;
+    }
+    else
+    {
+        KS_LOG_INFO("FirmwareFileManager::scanFolder",
+                    path << ": signature valid" << key << ", trusted comment \"" << check.trustedComment << "\"");
+    }
+
+    juce::MemoryInputStream stream(bytes.data(), bytes.size(), false);
+    if (!readFirmwareImage(stream, image) || !verifyFirmwareImage(image))
+        return false;
+    image.signatureState = check.state;
+    image.signatureKeyId = check.keyId;
+    return true;
 }
 
 bool FirmwareFileManager::isNewer(const FirmwareImage& candidate, const FirmwareImage& existing) noexcept
