@@ -121,7 +121,8 @@ bool parseMinisignSignature(std::string_view text, MinisignSignature& signature,
     for (auto& line : lines)
         if (!nextLine(text, line))
             return fail(why, "the signature file ends early");
-    if (!text.empty())
+    // minisign ignores whatever follows; only empty lines are accepted here.
+    if (text.find_first_not_of("\r\n") != std::string_view::npos)
         return fail(why, "the signature file has more than four lines");
 
     if (!startsWith(lines[0], kUntrustedPrefix))

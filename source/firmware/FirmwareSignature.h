@@ -59,7 +59,8 @@ struct MinisignSignature
 };
 
 // Parses the text of a .minisig file strictly: four lines (LF or CR LF, the last line end
-// optional), the two comment prefixes, base64 of exactly the right length, a known algorithm.
+// optional, empty lines after them allowed), the two comment prefixes, base64 of exactly the
+// right length, a known algorithm, no NUL byte.
 // False with the reason in `why` otherwise.
 bool parseMinisignSignature(std::string_view text, MinisignSignature& signature, std::string* why = nullptr);
 
