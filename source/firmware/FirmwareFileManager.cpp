@@ -4,6 +4,8 @@
 #include "Log.h"
 
 #include <algorithm>
+#include <future>
+#include <system_error>
 #include <tuple>
 
 FirmwareFileManager g_firmwareFileMgr;
@@ -87,6 +89,39 @@ bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::Fi
                                           FirmwareImage& image) const
 {
     const std::string path = file.getFullPathName().toStdString();
+    const bool enforced = !m_trustedKeys.empty();
+
+    // The signature file first: a build that trusts keys does not read an unsigned image at all.
+    std::string signatureText;
+    SignatureCheck early;
+    bool checkNeeded = true;
+    if (!signatureFile.existsAsFile())
+    {
+        early = checkFirmwareSignature(nullptr, 0, nullptr, m_trustedKeys);
+        checkNeeded = false;
+    }
+    else
+    {
+        std::vector<uint8_t> text;
+        if (readBoundedFile(signatureFile, static_cast<int64_t>(kMaxSignatureFileSize), text))
+        {
+            signatureText.assign(text.begin(), text.end());
+        }
+        else
+        {
+            early.state = SignatureState::Malformed;
+            early.detail = "the signature file cannot be read or is larger than "
+                         + std::to_string(kMaxSignatureFileSize) + " bytes";
+            checkNeeded = false;
+        }
+    }
+    if (enforced && !checkNeeded)
+    {
+        KS_LOG_ERROR("FirmwareFileManager::scanFolder",
+                     path << " skipped: signature " << signatureStateName(early.state) << " (" << early.detail << ")");
+        return false;
+    }
+
     std::vector<uint8_t> bytes;
     if (!readBoundedFile(file, kMaxSignedFileSize, bytes))
     {
@@ -95,29 +130,27 @@ bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::Fi
         return false;
     }
 
-    SignatureCheck check;
-    if (signatureFile.existsAsFile())
+    // The signature is checked on a second thread while this one reads the image from the same
+    // bytes (neither changes them): the hash of a large image then costs little start-up time.
+    const auto runCheck = [&] { return checkFirmwareSignature(bytes.data(), bytes.size(), &signatureText, m_trustedKeys); };
+    std::future<SignatureCheck> pending;
+    if (checkNeeded)
     {
-        std::vector<uint8_t> text;
-        if (readBoundedFile(signatureFile, static_cast<int64_t>(kMaxSignatureFileSize), text))
+        try
         {
-            const std::string signatureText(text.begin(), text.end());
-            check = checkFirmwareSignature(bytes.data(), bytes.size(), &signatureText, m_trustedKeys);
+            pending = std::async(std::launch::async, runCheck);
         }
-        else
+        catch (const std::system_error&)
         {
-            check.state = SignatureState::Malformed;
-            check.detail = "the signature file cannot be read or is larger than "
-                         + std::to_string(kMaxSignatureFileSize) + " bytes";
+            // No thread to be had: check on this one.
         }
     }
-    else
-    {
-        check = checkFirmwareSignature(bytes.data(), bytes.size(), nullptr, m_trustedKeys);
-    }
+    juce::MemoryInputStream stream(bytes.data(), bytes.size(), false);
+    const bool imageValid = readFirmwareImage(stream, image) && verifyFirmwareImage(image);
+    const SignatureCheck check = !checkNeeded ? early : pending.valid() ? pending.get() : runCheck();
 
     const std::string key = check.keyId.empty() ? std::string() : ", key " + check.keyId;
-    if (m_trustedKeys.empty())
+    if (!enforced)
     {
         // Signatures are only reported: the file loads (or not) as it would without one.
         KS_LOG_INFO("FirmwareFileManager::scanFolder",
@@ -129,6 +162,7 @@ bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::Fi
         KS_LOG_ERROR("FirmwareFileManager::scanFolder",
                      path << " skipped: signature " << signatureStateName(check.state) << key << " ("
                           << check.detail << ")");
+        image.clear();
         return false;
     }
     else
@@ -137,8 +171,7 @@ bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::Fi
                     path << ": signature valid" << key << ", trusted comment \"" << check.trustedComment << "\"");
     }
 
-    juce::MemoryInputStream stream(bytes.data(), bytes.size(), false);
-    if (!readFirmwareImage(stream, image) || !verifyFirmwareImage(image))
+    if (!imageValid)
         return false;
     image.signatureState = check.state;
     image.signatureKeyId = check.keyId;
