@@ -125,9 +125,17 @@ bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::Fi
     std::vector<uint8_t> bytes;
     if (!readBoundedFile(file, kMaxSignedFileSize, bytes))
     {
-        KS_LOG_ERROR("FirmwareFileManager::scanFolder",
-                     path << " skipped: it cannot be read whole (at most " << kMaxSignedFileSize << " bytes)");
-        return false;
+        if (enforced)
+        {
+            KS_LOG_ERROR("FirmwareFileManager::scanFolder",
+                         path << " skipped: it cannot be read whole (at most " << kMaxSignedFileSize << " bytes)");
+            return false;
+        }
+        // Signatures are only reported: the file is read as it would be without one.
+        KS_LOG_INFO("FirmwareFileManager::scanFolder",
+                    path << ": signature not checked (the file cannot be read whole), not enforced");
+        juce::FileInputStream stream(file);
+        return readFirmwareImage(stream, image) && verifyFirmwareImage(image);
     }
 
     // The signature is checked on a second thread while this one reads the image from the same
