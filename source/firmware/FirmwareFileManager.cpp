@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <future>
+#include <memory>
 #include <system_error>
 #include <tuple>
 
@@ -55,10 +56,43 @@ bool FirmwareFileManager::loadFirmwareFiles(const juce::File& programFolder, con
     return true;
 }
 
+// A file whose signature is being checked: its bytes stay here until the check has ended.
+struct FirmwareFileManager::PendingFile
+{
+    juce::File file;
+    std::string path;
+    FirmwareImage image;
+    std::vector<uint8_t> bytes;
+    std::string signatureText;
+    SignatureCheck check;       // decided before any bytes were read, when `checkNeeded` is false
+    bool checkNeeded = false;
+    bool readWithoutCheck = false; // too large to read whole, read as without a signature (no keys)
+    bool imageValid = false;
+    std::future<SignatureCheck> pendingCheck;
+};
+
 void FirmwareFileManager::scanFolder(const juce::File& folder)
 {
     if (!folder.isDirectory())
         return;
+
+    // A signed file's check runs on a second thread while the next file is read; files are
+    // still added in listing order. At most two files' bytes are held at a time.
+    std::unique_ptr<PendingFile> previous;
+    // The buffer of a finished file is read into again: its pages are mapped already.
+    std::vector<uint8_t> spare;
+    const auto add = [this](FirmwareImage&& image, const juce::File& file) {
+        image.fileBuildNumber = parseFileBuildNumber(file.getFileNameWithoutExtension().toStdString());
+        addImage(std::move(image));
+    };
+    const auto settle = [&] {
+        if (previous == nullptr)
+            return;
+        if (finishCheckedFile(*previous))
+            add(std::move(previous->image), previous->file);
+        spare = std::move(previous->bytes);
+        previous.reset();
+    };
 
     // Every file, hidden ones included; the extension test ignores letter case on every platform.
     for (const auto& entry : juce::RangedDirectoryIterator(folder, false, "*", juce::File::findFiles))
@@ -67,122 +101,138 @@ void FirmwareFileManager::scanFolder(const juce::File& folder)
         if (!file.getFileExtension().equalsIgnoreCase(".ksf"))
             continue;
 
-        FirmwareImage image;
-        if (!loadFile(file, image))
+        const juce::File signatureFile = file.getSiblingFile(file.getFileName() + ".minisig");
+        if (m_trustedKeys.empty() && !signatureFile.existsAsFile())
+        {
+            settle();
+            juce::FileInputStream stream(file);
+            FirmwareImage image;
+            if (readFirmwareImage(stream, image) && verifyFirmwareImage(image))
+                add(std::move(image), file);
             continue;
-        image.fileBuildNumber = parseFileBuildNumber(file.getFileNameWithoutExtension().toStdString());
-        addImage(std::move(image));
+        }
+        auto pending = std::make_unique<PendingFile>();
+        pending->bytes = std::move(spare);
+        spare = {};
+        const bool started = startCheckedFile(file, signatureFile, *pending);
+        settle();
+        if (started)
+            previous = std::move(pending);
     }
+    settle();
 }
 
-bool FirmwareFileManager::loadFile(const juce::File& file, FirmwareImage& image) const
+bool FirmwareFileManager::startCheckedFile(const juce::File& file, const juce::File& signatureFile,
+                                           PendingFile& pending) const
 {
-    const juce::File signatureFile = file.getSiblingFile(file.getFileName() + ".minisig");
-    if (!m_trustedKeys.empty() || signatureFile.existsAsFile())
-        return loadCheckedFile(file, signatureFile, image);
-
-    juce::FileInputStream stream(file);
-    return readFirmwareImage(stream, image) && verifyFirmwareImage(image);
-}
-
-bool FirmwareFileManager::loadCheckedFile(const juce::File& file, const juce::File& signatureFile,
-                                          FirmwareImage& image) const
-{
-    const std::string path = file.getFullPathName().toStdString();
+    pending.file = file;
+    pending.path = file.getFullPathName().toStdString();
     const bool enforced = !m_trustedKeys.empty();
 
     // The signature file first: a build that trusts keys does not read an unsigned image at all.
-    std::string signatureText;
-    SignatureCheck early;
-    bool checkNeeded = true;
+    pending.checkNeeded = true;
     if (!signatureFile.existsAsFile())
     {
-        early = checkFirmwareSignature(nullptr, 0, nullptr, m_trustedKeys);
-        checkNeeded = false;
+        pending.check = checkFirmwareSignature(nullptr, 0, nullptr, m_trustedKeys);
+        pending.checkNeeded = false;
     }
     else
     {
         std::vector<uint8_t> text;
         if (readBoundedFile(signatureFile, static_cast<int64_t>(kMaxSignatureFileSize), text))
         {
-            signatureText.assign(text.begin(), text.end());
+            pending.signatureText.assign(text.begin(), text.end());
         }
         else
         {
-            early.state = SignatureState::Malformed;
-            early.detail = "the signature file cannot be read or is larger than "
-                         + std::to_string(kMaxSignatureFileSize) + " bytes";
-            checkNeeded = false;
+            pending.check.state = SignatureState::Malformed;
+            pending.check.detail = "the signature file cannot be read or is larger than "
+                                 + std::to_string(kMaxSignatureFileSize) + " bytes";
+            pending.checkNeeded = false;
         }
     }
-    if (enforced && !checkNeeded)
+    if (enforced && !pending.checkNeeded)
     {
-        KS_LOG_ERROR("FirmwareFileManager::scanFolder",
-                     path << " skipped: signature " << signatureStateName(early.state) << " (" << early.detail << ")");
+        KS_LOG_ERROR("FirmwareFileManager::scanFolder", pending.path << " skipped: signature "
+                                                                    << signatureStateName(pending.check.state) << " ("
+                                                                    << pending.check.detail << ")");
         return false;
     }
 
-    std::vector<uint8_t> bytes;
-    if (!readBoundedFile(file, kMaxSignedFileSize, bytes))
+    if (!readBoundedFile(file, kMaxSignedFileSize, pending.bytes))
     {
         if (enforced)
         {
             KS_LOG_ERROR("FirmwareFileManager::scanFolder",
-                         path << " skipped: it cannot be read whole (at most " << kMaxSignedFileSize << " bytes)");
+                         pending.path << " skipped: it cannot be read whole (at most " << kMaxSignedFileSize
+                                      << " bytes)");
             return false;
         }
         // Signatures are only reported: the file is read as it would be without one.
         KS_LOG_INFO("FirmwareFileManager::scanFolder",
-                    path << ": signature not checked (the file cannot be read whole), not enforced");
+                    pending.path << ": signature not checked (the file cannot be read whole), not enforced");
         juce::FileInputStream stream(file);
-        return readFirmwareImage(stream, image) && verifyFirmwareImage(image);
+        pending.readWithoutCheck = true;
+        pending.imageValid = readFirmwareImage(stream, pending.image) && verifyFirmwareImage(pending.image);
+        return true;
     }
 
-    // The signature is checked on a second thread while this one reads the image from the same
-    // bytes (neither changes them): the hash of a large image then costs little start-up time.
-    const auto runCheck = [&] { return checkFirmwareSignature(bytes.data(), bytes.size(), &signatureText, m_trustedKeys); };
-    std::future<SignatureCheck> pending;
-    if (checkNeeded)
+    // The check reads the same bytes as the image reader below; neither changes them.
+    if (pending.checkNeeded)
     {
         try
         {
-            pending = std::async(std::launch::async, runCheck);
+            pending.pendingCheck = std::async(std::launch::async, [&pending, this] {
+                return checkFirmwareSignature(pending.bytes.data(), pending.bytes.size(), &pending.signatureText,
+                                              m_trustedKeys);
+            });
         }
         catch (const std::system_error&)
         {
-            // No thread to be had: check on this one.
+            // No thread to be had: the check runs on this thread when the file is finished.
         }
     }
-    juce::MemoryInputStream stream(bytes.data(), bytes.size(), false);
-    const bool imageValid = readFirmwareImage(stream, image) && verifyFirmwareImage(image);
-    const SignatureCheck check = !checkNeeded ? early : pending.valid() ? pending.get() : runCheck();
+    juce::MemoryInputStream stream(pending.bytes.data(), pending.bytes.size(), false);
+    pending.imageValid = readFirmwareImage(stream, pending.image) && verifyFirmwareImage(pending.image);
+    return true;
+}
+
+bool FirmwareFileManager::finishCheckedFile(PendingFile& pending) const
+{
+    if (pending.readWithoutCheck)
+        return pending.imageValid;
+    if (pending.checkNeeded)
+        pending.check = pending.pendingCheck.valid()
+            ? pending.pendingCheck.get()
+            : checkFirmwareSignature(pending.bytes.data(), pending.bytes.size(), &pending.signatureText, m_trustedKeys);
+    const SignatureCheck& check = pending.check;
 
     const std::string key = check.keyId.empty() ? std::string() : ", key " + check.keyId;
-    if (!enforced)
+    if (m_trustedKeys.empty())
     {
         // Signatures are only reported: the file loads (or not) as it would without one.
         KS_LOG_INFO("FirmwareFileManager::scanFolder",
-                    path << ": signature " << signatureStateName(check.state) << key << " (" << check.detail
-                         << "), not enforced");
+                    pending.path << ": signature " << signatureStateName(check.state) << key << " (" << check.detail
+                                 << "), not enforced");
     }
     else if (check.state != SignatureState::Valid)
     {
         KS_LOG_ERROR("FirmwareFileManager::scanFolder",
-                     path << " skipped: signature " << signatureStateName(check.state) << key << " ("
-                          << check.detail << ")");
-        image.clear();
+                     pending.path << " skipped: signature " << signatureStateName(check.state) << key << " ("
+                                  << check.detail << ")");
         return false;
     }
     else
     {
         KS_LOG_INFO("FirmwareFileManager::scanFolder",
-                    path << ": signature valid" << key << ", trusted comment \"" << check.trustedComment << "\"");
+                    pending.path << ": signature valid" << key << ", trusted comment \"" << check.trustedComment
+                                 << "\"");
     }
 
-    if (!imageValid)
+    if (!pending.imageValid)
         return false;
-    image.signatureState = check.state;
-    image.signatureKeyId = check.keyId;
+    pending.image.signatureState = check.state;
+    pending.image.signatureKeyId = check.keyId;
     return true;
 }
 

@@ -51,9 +51,12 @@ public:
     static bool isNewer(const FirmwareImage& candidate, const FirmwareImage& existing) noexcept;
 
 private:
-    // Reads, checks and verifies one file into a zero-filled image; false when it is skipped.
-    bool loadFile(const juce::File& file, FirmwareImage& image) const;
-    bool loadCheckedFile(const juce::File& file, const juce::File& signatureFile, FirmwareImage& image) const;
+    // A file whose signature is looked at is read whole; its check runs on a second thread
+    // while the next file is read (start), and decides when it is finished (finish). Start
+    // false: skipped, and logged. Finish true: the pending image loads.
+    struct PendingFile;
+    bool startCheckedFile(const juce::File& file, const juce::File& signatureFile, PendingFile& pending) const;
+    bool finishCheckedFile(PendingFile& pending) const;
 
     std::vector<FirmwareImage> m_images;
     TrustedKeys m_trustedKeys = TrustedKeys::ofBuild();
