@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FirmwareImage.h"
+#include "FirmwareSignature.h"
 
 #include <juce_core/juce_core.h>
 
@@ -21,7 +22,17 @@ public:
 
     // Loads every valid "*.ksf" file (letter case ignored, hidden files included) directly in
     // the folder, in listing order. Invalid files are skipped silently.
+    // With trusted keys, a file loads only with a valid signature "<file>.minisig" by one of
+    // them; one log line per file says what its check found. Without trusted keys every valid
+    // file loads as before, and a signature file beside it is only parsed and logged.
     void scanFolder(const juce::File& folder);
+
+    // The keys that decide which files load: the build's keys unless set otherwise (tests).
+    void setTrustedKeys(TrustedKeys keys) { m_trustedKeys = std::move(keys); }
+    const TrustedKeys& trustedKeys() const noexcept { return m_trustedKeys; }
+
+    // A firmware file whose signature is checked is read whole first; larger ones are refused.
+    static constexpr int64_t kMaxSignedFileSize = int64_t(256) << 20;
 
     // Inserts a verified image, keeping one image per key: a newer one replaces the old one
     // (which moves to the end), an older or equal one is dropped.
@@ -40,7 +51,15 @@ public:
     static bool isNewer(const FirmwareImage& candidate, const FirmwareImage& existing) noexcept;
 
 private:
+    // A file whose signature is looked at is read whole; its check runs on a second thread
+    // while the next file is read (start), and decides when it is finished (finish). Start
+    // false: skipped, and logged. Finish true: the pending image loads.
+    struct PendingFile;
+    bool startCheckedFile(const juce::File& file, const juce::File& signatureFile, PendingFile& pending) const;
+    bool finishCheckedFile(PendingFile& pending) const;
+
     std::vector<FirmwareImage> m_images;
+    TrustedKeys m_trustedKeys = TrustedKeys::ofBuild();
 };
 
 extern FirmwareFileManager g_firmwareFileMgr;

@@ -98,6 +98,8 @@ void FirmwareImage::clear()
     header = FirmwareHeader();
     for (auto& buffer : sections)
         std::vector<uint8_t>().swap(buffer);
+    signatureState = SignatureState::Unsigned;
+    signatureKeyId.clear();
 }
 
 const char* describe(FirmwareReadError error) noexcept

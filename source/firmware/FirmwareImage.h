@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteOrder.h"
+#include "FirmwareSignature.h"
 
 #include <juce_core/juce_core.h>
 
@@ -106,6 +107,10 @@ struct FirmwareImage
     uint16_t fileBuildNumber = 0;
     FirmwareHeader header;
     std::array<std::vector<uint8_t>, FirmwareHeader::kMaxSections> sections;
+    // What the check of the file's signature found, and the signing key's id (empty when the
+    // file carried no readable signature).
+    SignatureState signatureState = SignatureState::Unsigned;
+    std::string signatureKeyId;
 
     // Drops every section buffer and zero-fills the image.
     void clear();

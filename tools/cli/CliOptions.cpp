@@ -1,4 +1,5 @@
 #include "CliOptions.h"
+#include "FirmwareSignature.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -40,7 +41,12 @@ const char* cliUsage()
 
 std::string cliVersionLine()
 {
-    return std::string("tovrak-cli ") + TOVRAK_VERSION;
+    std::string line = std::string("tovrak-cli ") + TOVRAK_VERSION;
+    // A build that enforces signatures names the keys it trusts.
+    const std::vector<std::string> keys = TrustedKeys::ofBuild().keyIds();
+    for (size_t i = 0; i < keys.size(); ++i)
+        line += (i == 0 ? "\ntrusted firmware keys: " : " ") + keys[i];
+    return line;
 }
 
 std::string installedLogFolder(const std::string& programFolder, const char* xdgDataHome, const char* home)

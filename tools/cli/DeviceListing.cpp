@@ -56,6 +56,35 @@ juce::var rowToJson(const DeviceRow& row)
     return juce::var(object);
 }
 
+const FirmwareImage* imageOf(const ListedDevice& device)
+{
+    return g_firmwareFileMgr.findImage(device.facts.productCode, device.facts.productVariant,
+                                       device.facts.hardwareRevision);
+}
+
+bool showsSignatures(const Listing& listing)
+{
+    if (!g_firmwareFileMgr.trustedKeys().empty())
+        return true;
+    for (const ListedDevice& device : listing.devices)
+        if (const FirmwareImage* image = imageOf(device); image != nullptr && image->signatureState != SignatureState::Unsigned)
+            return true;
+    return false;
+}
+
+juce::String availableWithSignature(const ListedDevice& device)
+{
+    const FirmwareImage* image = imageOf(device);
+    if (image == nullptr || device.row.availableVersion.isEmpty())
+        return device.row.availableVersion;
+    switch (image->signatureState)
+    {
+    case SignatureState::Valid: return device.row.availableVersion + " signed";
+    case SignatureState::Unchecked: return device.row.availableVersion + " signed, unchecked";
+    default: return device.row.availableVersion + " unsigned";
+    }
+}
+
 juce::var listingToJson(const Listing& listing)
 {
     juce::Array<juce::var> devices;
@@ -66,6 +95,9 @@ juce::var listingToJson(const Listing& listing)
         object->setProperty("productCode", static_cast<int>(device.facts.productCode));
         object->setProperty("productVariant", static_cast<int>(device.facts.productVariant));
         object->setProperty("safe", device.outcome.safe);
+        const FirmwareImage* image = imageOf(device);
+        object->setProperty("imageSignature", image != nullptr ? signatureStateName(image->signatureState) : "");
+        object->setProperty("imageSignatureKeyId", image != nullptr ? juce::String(image->signatureKeyId) : juce::String());
         devices.add(entry);
     }
     auto* result = new juce::DynamicObject();

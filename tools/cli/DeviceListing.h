@@ -3,6 +3,7 @@
 #include "CliText.h"
 #include "DeviceRow.h"
 #include "DeviceRowList.h"
+#include "FirmwareImage.h"
 
 #include <juce_core/juce_core.h>
 
@@ -35,7 +36,19 @@ Listing currentListing();
 // The table's six columns: header (the table's header texts) and one line per row.
 std::vector<TextRow> rowTable(const std::vector<DeviceRow>& rows);
 
-// One JSON object: "devices" (every row field, plus productCode, productVariant, safe) and the
-// three counts of the summary line.
+// The image that fits a listed device, or nullptr.
+const FirmwareImage* imageOf(const ListedDevice& device);
+
+// Whether the text output names each image's signature state: when the program trusts keys, or
+// when any listed image carried a signature file (a plain build with unsigned files prints
+// exactly what it printed before signatures existed).
+bool showsSignatures(const Listing& listing);
+
+// The available version as the text output shows it: "1.3.9 signed" for an image with a valid
+// signature ("signed, unchecked" when no key is trusted), "1.3.9 unsigned" otherwise.
+juce::String availableWithSignature(const ListedDevice& device);
+
+// One JSON object: "devices" (every row field, plus productCode, productVariant, safe,
+// imageSignature and imageSignatureKeyId) and the three counts of the summary line.
 juce::var listingToJson(const Listing& listing);
 juce::var rowToJson(const DeviceRow& row);

@@ -19,9 +19,14 @@ int runListCommand(const CliOptions& options, CliSession&, CliIo& io)
     if (options.json)
         return CliExit::Ok;
 
+    const bool signatures = showsSignatures(listing);
     std::vector<DeviceRow> rows;
     for (const ListedDevice& device : listing.devices)
+    {
         rows.push_back(device.row);
+        if (signatures)
+            rows.back().availableVersion = availableWithSignature(device);
+    }
     io.out << formatColumns(rowTable(rows))
            << utf8(summaryLine(static_cast<int32_t>(rows.size()), listing.upgradableCount, listing.downgradableCount))
            << std::endl;

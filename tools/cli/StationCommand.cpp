@@ -539,6 +539,11 @@ private:
             entry.imageFile = file->second.fileName;
             entry.imageSha256 = file->second.sha256;
         }
+        if (image != nullptr)
+        {
+            entry.imageSignature = signatureStateName(image->signatureState);
+            entry.imageSignatureKeyId = image->signatureKeyId;
+        }
         entry.result = outcomeName(outcome);
         entry.statusText = statusText;
         entry.attempts = attempts;

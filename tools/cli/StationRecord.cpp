@@ -32,6 +32,8 @@ juce::var toJson(const StationRecordEntry& entry)
     object->setProperty("imageVersion", entry.imageVersion);
     object->setProperty("imageFile", entry.imageFile);
     object->setProperty("imageSha256", entry.imageSha256);
+    object->setProperty("imageSignature", entry.imageSignature);
+    object->setProperty("imageSignatureKeyId", entry.imageSignatureKeyId);
     object->setProperty("result", entry.result);
     object->setProperty("statusText", entry.statusText);
     object->setProperty("attempts", entry.attempts);

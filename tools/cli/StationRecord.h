@@ -20,6 +20,8 @@ struct StationRecordEntry
     juce::String imageVersion;     // empty when no image fits
     juce::String imageFile;        // file name of the image, empty when unknown
     juce::String imageSha256;      // of that file's bytes
+    juce::String imageSignature;   // what the check of its signature found (signatureStateName)
+    juce::String imageSignatureKeyId; // the signing key's id, empty when there is none
     juce::String result;           // "verified", "failed", "lost" or "alreadyCurrent"
     juce::String statusText;       // the device's last status text
     int attempts = 0;

@@ -1,6 +1,7 @@
 // ksftool: looks inside firmware image files and builds new ones.
 //
-//   ksftool inspect FILE
+//   ksftool inspect FILE   (also checks FILE.minisig against the keys the tool was built with;
+//                           signatures are made with minisign: minisign -S -m FILE)
 //   ksftool pack -o OUT [options] [--description FILE]
 //
 // pack options (also accepted one per line, without the dashes, in a description file):
@@ -13,6 +14,7 @@
 // Numbers are decimal or 0x-prefixed hex.
 #include "FirmwareImage.h"
 #include "FirmwareVersion.h"
+#include "SignatureReport.h"
 
 #include <juce_core/juce_core.h>
 
@@ -120,6 +122,7 @@ int inspect(const juce::File& file)
                   << (sum == entry.checksum ? " (OK)" : " (MISMATCH, computed " + hex32(sum) + ")") << "  "
                   << className(entry.kind()) << "\n";
     }
+    const bool signatureAccepted = reportSignature(file, std::cout);
     if (!valid)
     {
         // Checksums first; a file whose checksums hold is invalid for its layout.
@@ -133,6 +136,11 @@ int inspect(const juce::File& file)
                                      : failed < 0  ? std::string("header checksum mismatch")
                                                    : "checksum mismatch in section " + std::to_string(failed))
                   << "\n";
+        return 1;
+    }
+    if (!signatureAccepted)
+    {
+        std::cout << "INVALID: no valid signature by a trusted key\n";
         return 1;
     }
     std::cout << "valid\n";
@@ -331,12 +339,15 @@ int main(int argc, char** argv)
     {
         std::cout << "ksftool: looks inside Tovrak firmware image files (.ksf) and builds new ones.\n";
         usage(std::cout);
-        std::cout << "Exit codes: 0 done, 1 the file is not a valid image (inspect) or cannot be built (pack), 2 bad usage.\n";
+        std::cout << "Exit codes: 0 done, 1 the file is not a valid image (inspect) or cannot be built (pack), 2 bad usage.\n"
+                     "Signatures: make them with minisign (minisign -S -m FILE); inspect checks FILE.minisig.\n";
         return 0;
     }
     if (argc == 2 && command == "--version")
     {
         std::cout << "ksftool " << TOVRAK_VERSION << "\n";
+        if (const std::string keys = trustedKeyIdsText(); !keys.empty())
+            std::cout << "trusted firmware keys: " << keys << "\n";
         return 0;
     }
     if (command == "inspect" && argc == 3)
