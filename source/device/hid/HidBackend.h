@@ -6,11 +6,16 @@
 // Report buffers always carry the report id in byte 0 and the payload after it; lengths
 // include the id byte.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+// The longest a single report request may take before it counts as failed: the bound the Linux
+// kernel puts on a HID control request, which the other backends keep as well.
+constexpr std::chrono::milliseconds kHidRequestBound { 5000 };
 
 // One opened HID interface. Closes itself when destroyed. A handle is used by one thread at a
 // time; different handles may be used on different threads at once.
