@@ -3,6 +3,7 @@
 #include "DeviceRecords.h"
 #include "FirmwareImage.h"
 #include "FlashFootprint.h"
+#include "SetUpPool.h"
 
 #include <array>
 #include <atomic>
@@ -39,7 +40,9 @@ public:
     // Never throws for a device that does not answer: present() tells whether it worked. A
     // failure is logged unless logSetUpFailure is false (the device list's later attempts on a
     // device whose first set-up failed).
-    explicit CTovrakDevice(const std::string& path, bool logSetUpFailure = true);
+    // A set cancel flag makes the set-up give up at its next report exchange (the program ends).
+    explicit CTovrakDevice(const std::string& path, bool logSetUpFailure = true,
+                           const std::atomic<bool>* cancel = nullptr);
     virtual ~CTovrakDevice();
 
     CTovrakDevice(const CTovrakDevice&) = delete;
@@ -61,6 +64,31 @@ public:
     bool IsSafeUpgrade(const FirmwareHeader& image) const;
     // Set when construction succeeded.
     bool present() const noexcept { return m_bPresent.load(); }
+    // Why the set-up failed, for people (empty when it worked).
+    const std::string& SetUpError() const noexcept { return m_setUpError; }
+    // True once a handle this object opened has seen its interface go. A set-up that could not
+    // open the interface has no handle and never tells.
+    bool ConnectionEnded() const;
+
+    // An upgrade worker holds one of these while it uses the device: the list keeps a device in
+    // use while its handle is connected, even when an enumeration misses it or fails, so that no
+    // second object is set up on its path beside the worker.
+    class Use
+    {
+    public:
+        Use() = default;
+        explicit Use(std::shared_ptr<CTovrakDevice> device);
+        ~Use() { release(); }
+        Use(Use&& other) noexcept : m_device(std::move(other.m_device)) {}
+        Use& operator=(Use&& other) noexcept;
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+        void release();
+
+    private:
+        std::shared_ptr<CTovrakDevice> m_device;
+    };
+    bool InUse() const noexcept { return m_users.load() > 0; }
     // False once the interface this object opened is gone (unplugged, or replugged: a new
     // connection on the same path leaves this handle dead). No device traffic; any thread.
     bool IsConnected() const;
@@ -124,6 +152,9 @@ public:
     // descriptor, a readable serial number string, and a device information report of the
     // supported format. The handle it opens is closed again.
     static bool ProbeInterface(HidBackend& backend, const std::string& path);
+    // The same test, telling a supported device that did not answer its information report
+    // (Unreadable, with the reason and the probe's handle) from one that is not supported.
+    static SetUpOutcome Probe(HidBackend& backend, const std::string& path, const std::atomic<bool>* cancel);
 
     // --- the device list (g_devices) ---
     // All device traffic of the list (probes of new interfaces, set-up of new devices) is done
@@ -148,6 +179,15 @@ public:
     // Brings the list in line with the attached devices: new ones appended, gone or broken ones
     // dropped. A dropped device lives on while someone still holds it.
     static bool Refresh();
+    // For commands that run once: waits until no set-up runs and no failed one is due again
+    // within retryWindow (each failed set-up is tried again when due, up to the window's end),
+    // then returns the supported devices that still could not be read, by path with the reason.
+    struct SetUpProblem
+    {
+        std::string path;
+        std::string reason;
+    };
+    static std::vector<SetUpProblem> SettleSetUps(std::chrono::milliseconds retryWindow);
     // The first retry delay of a device whose set-up failed (1 s; tests shorten it). It doubles
     // at every further failure, up to 60 times the first.
     static void SetSetUpRetryDelay(std::chrono::milliseconds first);
@@ -170,7 +210,7 @@ private:
     // Erases the header block at the address and reads it back until no bootable header is left
     // there (at most three tries). Logs its own failure.
     bool InvalidateHeader(uint32_t address, uint16_t size, const std::string& device);
-    static bool Survey(bool setUpNew);
+    static bool Survey(bool setUpNew, std::chrono::milliseconds waitForSetUps);
     static void ApplySurvey();
 
     const std::string m_devicePath;
@@ -183,6 +223,9 @@ private:
     InstalledHeader m_headerAtBase;
     InstalledHeader m_headerAbove;
     std::atomic<bool> m_bPresent { false };
+    std::string m_setUpError;
+    const std::atomic<bool>* m_pCancel = nullptr; // only while the constructor runs
+    std::atomic<int> m_users { 0 };
     std::unique_ptr<HidHandle> m_hDevice;
     std::array<uint8_t, kReportBufferSize> m_reportBuffer {};
     std::chrono::milliseconds m_wipTimeLimit { kWipTimeLimit };

@@ -38,6 +38,7 @@ CUpgradeThread::CUpgradeThread(const DeviceRow& row, bool force)
     m_pDevice = m_deviceRow.devicePath.isEmpty()
                     ? CTovrakDevice::FindBySerialNumber(serial)
                     : CTovrakDevice::FindDevice(serial, m_deviceRow.devicePath.toStdString());
+    m_deviceUse = CTovrakDevice::Use(m_pDevice);
     if (m_pDevice != nullptr)
         KS_LOG_INFO("CUpgradeThread::CUpgradeThread", "find device from g_devices , serial No. is :" << serial);
     else
@@ -55,6 +56,11 @@ void CUpgradeThread::run()
     const platform::ScopedTimerResolution timerResolution; // 1 ms sleeps in the busy-flag poll, not 15.6 ms ticks
     m_bRunning = true;
     const std::string serial = m_deviceRow.serialNumber.toStdString();
+    struct ReleaseAtEnd
+    {
+        CTovrakDevice::Use& use;
+        ~ReleaseAtEnd() { use.release(); }
+    } releaseAtEnd { m_deviceUse };
 
     if (m_pDevice == nullptr)
     {

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "DeviceRow.h"
+#include "TovrakDevice.h"
 
 #include <juce_core/juce_core.h>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-
-class CTovrakDevice;
 
 // The worker that upgrades one device on its own thread. It finds its device in the device list
 // (by serial number) when it is created, and its firmware image when it runs; it decides
@@ -38,6 +37,8 @@ public:
 
 private:
     std::shared_ptr<CTovrakDevice> m_pDevice;
+    // Marks the device in use from construction until the body ends: the list keeps it meanwhile.
+    CTovrakDevice::Use m_deviceUse;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(CUpgradeThread)
 };

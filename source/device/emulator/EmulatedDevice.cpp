@@ -307,11 +307,23 @@ bool EmulatedDevice::exchange(uint64_t connection, ReportDirection direction, ui
         return false;
     }
     std::chrono::microseconds latency;
+    bool answers = true;
+    std::chrono::milliseconds bound;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         latency = m_config.latency;
+        answers = !m_config.neverAnswers;
+        bound = m_config.requestBound;
     }
     // Sleep, not spin, and outside the lock: many emulated devices on few cores stay independent.
+    if (!answers)
+    {
+        std::this_thread::sleep_for(bound);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_exchanges;
+        error = "timed out: no answer";
+        return false;
+    }
     if (latency.count() > 0)
         std::this_thread::sleep_for(latency);
 

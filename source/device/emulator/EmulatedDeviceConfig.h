@@ -67,6 +67,10 @@ struct EmulatedDeviceConfig
     bool descriptorParsable = true;
     bool serialStringReadable = true;
     bool stuckBusy = false;                 // the write-in-progress flag never clears
+    // The device takes every request and never answers it: each one fails when the request
+    // bound of the HID stack runs out (the kernel's 5 s; tests shorten it).
+    bool neverAnswers = false;
+    std::chrono::milliseconds requestBound { 5000 };
     std::vector<ReportFault> failReports;
     bool corruptRead = false;               // one byte of read-back data comes back inverted
     uint32_t corruptReadAddress = 0;

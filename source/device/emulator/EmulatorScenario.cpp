@@ -173,7 +173,7 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
 {
     ObjectReader in(object, context, error);
     in.allowOnly({ "openFails", "attributesReadable", "descriptorParsable", "serialStringReadable", "stuckBusy",
-                   "failReports", "corruptReadAddress", "storeWrongAddress", "nonBlankAfterErase", "unplugAfterExchanges",
+                   "neverAnswers", "requestBoundMs", "failReports", "corruptReadAddress", "storeWrongAddress", "nonBlankAfterErase", "unplugAfterExchanges",
                    "unplugAfterWriteAddress", "appearAtMs",
                    "vanishAtMs", "replugAtMs" });
     in.flag("openFails", config.openFails);
@@ -181,6 +181,10 @@ void readFaults(const juce::var& object, const std::string& context, EmulatedDev
     in.flag("descriptorParsable", config.descriptorParsable);
     in.flag("serialStringReadable", config.serialStringReadable);
     in.flag("stuckBusy", config.stuckBusy);
+    in.flag("neverAnswers", config.neverAnswers);
+    int64_t boundMs = config.requestBound.count();
+    in.number("requestBoundMs", boundMs, 1, 60000);
+    config.requestBound = std::chrono::milliseconds(boundMs);
     if (in.has("corruptReadAddress"))
     {
         config.corruptRead = true;

@@ -47,12 +47,41 @@ std::vector<uint8_t> readSysfsDescriptor(const std::string& devicePath)
 }
 #endif
 
+#if defined(__linux__)
+// The HID device behind /dev/hidrawN, as the kernel names it (bus:vendor:product.instance, the
+// instance counting up with every new connection); empty when the node is not a hidraw node or
+// has gone. Reading it makes no device traffic.
+std::string hidrawConnection(const std::string& devicePath)
+{
+    const juce::File node(devicePath);
+    if (!node.getFileName().startsWith("hidraw"))
+        return {};
+    const juce::File link("/sys/class/hidraw/" + node.getFileName() + "/device");
+    if (!link.isSymbolicLink())
+        return {};
+    return link.getLinkedTarget().getFullPathName().toStdString();
+}
+#endif
+
 class HidapiHandle final : public HidHandle
 {
 public:
     HidapiHandle(hid_device* device, std::string path, uint16_t vendorId, uint16_t productId, bool idsKnown)
         : m_device(device), m_path(std::move(path)), m_vendorId(vendorId), m_productId(productId), m_idsKnown(idsKnown)
     {
+#if defined(__linux__)
+        m_connection = hidrawConnection(m_path);
+#endif
+    }
+
+    bool isConnected() const override
+    {
+#if defined(__linux__)
+        // Unplugged: the node's HID device is gone; replugged: another one stands behind the node.
+        if (!m_connection.empty())
+            return hidrawConnection(m_path) == m_connection;
+#endif
+        return true;
     }
 
     ~HidapiHandle() override { hid_close(m_device); }
@@ -153,6 +182,7 @@ private:
     bool m_idsKnown;
     std::string m_error;
     bool m_ownError = false;
+    std::string m_connection; // what the node named when it was opened; empty: cannot tell
 };
 
 class HidapiBackend final : public HidBackend
