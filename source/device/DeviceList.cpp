@@ -281,11 +281,6 @@ bool CTovrakDevice::Survey(bool setUpNew, std::chrono::milliseconds waitForSetUp
             }
             launch.push_back({ path, setUpNew, g_setUpFailures.count(path) == 0 });
         }
-        // A device in use stays while its handle is connected, even when the enumeration missed it.
-        for (const auto& device : g_devices)
-            if (device->InUse() && device->IsConnected())
-                connected.insert(device->devicePath());
-
         // What is gone starts afresh when it appears again.
         for (auto it = g_setUpFailures.begin(); it != g_setUpFailures.end();)
             it = present.count(it->first) == 0 ? g_setUpFailures.erase(it) : std::next(it);
@@ -376,8 +371,12 @@ std::vector<CTovrakDevice::SetUpProblem> CTovrakDevice::SettleSetUps(std::chrono
         Clock::time_point nextDue = Clock::time_point::max();
         {
             std::lock_guard<std::mutex> surveying(g_surveyMutex);
+            // Set-ups that an earlier survey started (the first fill's slow ones) end first.
             if (g_pPool != nullptr && g_pPool->busyCount() > 0)
-                nextDue = Clock::now(); // the idle thread started one meanwhile
+            {
+                g_pPool->waitUntilIdle(Clock::now() + kOwnSurveyWait);
+                nextDue = Clock::now();
+            }
             for (const auto& [path, failure] : g_setUpFailures)
                 nextDue = std::min(nextDue, failure.nextAttempt);
         }

@@ -224,3 +224,46 @@ TEST_F(CliUpgrade, DeviceLostDuringItsUpgradeIsReportedAndTheOthersFinish)
     EXPECT_EQ((*deviceIn(json, "T2"))["statusText"].toString(), "Failed to upgrade, and the device may lost.");
     EXPECT_EQ(static_cast<int>((*deviceIn(json, "T2"))["attempts"]), 3);
 }
+
+TEST_F(CliUpgrade, ASetUpThatFailsOnceIsTriedAgainAndOneThatKeepsFailingIsNamed)
+{
+    struct Case
+    {
+        const char* name;
+        uint64_t failedInfoReports; // flash information reports that fail before one comes (0: all fail)
+        int exitCode;
+        bool verified;
+    };
+    const Case cases[] = {
+        { "one dropped report", 1, CliExit::Ok, true },
+        { "two dropped reports", 2, CliExit::Ok, true },
+        { "never answers its flash information", 0, 6, false },
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        m_bus = std::make_shared<EmulatorBackend>();
+        setHidBackend(m_bus);
+        const auto device = plug("T1", packed(1, 2, 0), [&](EmulatedDeviceConfig& config) {
+            config.failReports = { { KSCAP_HID_FIRMWARE_INFO, ReportDirection::Input, 1, c.failedInfoReports } };
+        });
+        firmwareFile(1, 3, 9);
+
+        const auto start = std::chrono::steady_clock::now();
+        const CliResult r = run({ "upgrade", "--all", "--yes" });
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        const auto lines = linesOf(r.out);
+        const bool verified
+            = std::find(lines.begin(), lines.end(), "verified  Tovrak T1  T1  Unplug and replug required") != lines.end();
+        EXPECT_EQ(verified, c.verified) << r.out << r.err;
+        if (!c.verified)
+        {
+            EXPECT_NE(r.err.find("Could not read the device at " + device->path()
+                                 + ": the flash information report failed"),
+                      std::string::npos)
+                << r.err;
+            EXPECT_LT(seconds, 5.0) << "a few tries within about a second";
+        }
+    }
+}

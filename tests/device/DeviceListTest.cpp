@@ -453,3 +453,87 @@ TEST_F(IdleMonitoring, RefreshMakesNoDeviceTrafficWhileTheIdleThreadRuns)
     EXPECT_GT(total, 2u);
     EXPECT_EQ(onThisThread, 0u);
 }
+
+TEST_F(DeviceList, ADeviceThatNeverAnswersDelaysOnlyItself)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    addDevice("DEAD", 100, [](auto& c) {
+        c.neverAnswers = true;
+        c.requestBound = 1500ms;
+    });
+    addDevice("A");
+    const auto b = addDevice("B", 100, {}, false);
+    RecordingCallback callback(*m_bus);
+    StopMonitoringAtEnd stopAtEnd;
+
+    auto start = Clock::now();
+    ASSERT_TRUE(CTovrakDevice::Init(&callback));
+    EXPECT_LT(seconds(Clock::now() - start), 1.3) << "the first fill does not wait out the dead device";
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "A" });
+
+    // Plugged in while the dead device's requests run out, one after another.
+    m_bus->replug(b);
+    start = Clock::now();
+    while (listedSerials().size() < 2 && Clock::now() - start < 5s)
+    {
+        callback.waitForCall(callback.calls(), 50ms);
+        CTovrakDevice::Refresh();
+    }
+    EXPECT_EQ(listedSerials(), (std::vector<std::string> { "A", "B" }));
+    EXPECT_LT(seconds(Clock::now() - start), 1.0) << "a device beside a dead one gets its row within a second";
+
+    start = Clock::now();
+    CTovrakDevice::Uninit();
+    EXPECT_LT(seconds(Clock::now() - start), 2.0 + 1.5) << "the end waits for one request bound at most";
+}
+
+TEST_F(DeviceList, ADeviceInUseOutlivesAMissedEnumerationAndGetsNoSecondObject)
+{
+    struct Case
+    {
+        const char* name;
+        void (EmulatorBackend::*fault)(bool);
+    };
+    for (const Case& c : { Case { "enumeration fails", &EmulatorBackend::setEnumerationFails },
+                           Case { "enumeration comes back empty", &EmulatorBackend::setEnumerationEmpty } })
+    {
+        SCOPED_TRACE(c.name);
+        CTovrakDevice::Uninit();
+        m_bus = std::make_shared<EmulatorBackend>();
+        setHidBackend(m_bus);
+        addDevice("A");
+        CTovrakDevice::Refresh();
+        const auto device = CTovrakDevice::FindBySerialNumber("A");
+        ASSERT_NE(device, nullptr);
+        LogCapture log;
+        {
+            const CTovrakDevice::Use use(device);
+            ((*m_bus).*c.fault)(true);
+            CTovrakDevice::Refresh();
+            EXPECT_EQ(CTovrakDevice::ListedDevices(), std::vector<std::shared_ptr<CTovrakDevice>> { device });
+            ((*m_bus).*c.fault)(false);
+            CTovrakDevice::Refresh();
+            EXPECT_EQ(CTovrakDevice::ListedDevices(), std::vector<std::shared_ptr<CTovrakDevice>> { device })
+                << "no second object for the path of a device in use";
+            EXPECT_FALSE(log.has("INFOR", "CTovrakDevice::AddAllDevices", "find a new device :A added to g_devices."));
+        }
+        // Not in use any more: the list follows the enumeration again.
+        ((*m_bus).*c.fault)(true);
+        CTovrakDevice::Refresh();
+        EXPECT_TRUE(listedSerials().empty());
+        ((*m_bus).*c.fault)(false);
+    }
+}
+
+TEST_F(DeviceList, ARetryDelayEndsWhenAnotherDeviceTakesThePath)
+{
+    const auto bad = addDevice("BAD", 100, [](auto& c) {
+        c.failReports = { { KSCAP_HID_FIRMWARE_INFO, ReportDirection::Input, 1, 0 } };
+    });
+    CTovrakDevice::Refresh(); // fails; the next try is a second away
+    const auto good = addDevice("GOOD", 100, [&](auto& c) { c.path = bad->path(); }, false);
+    m_bus->swap(bad->path(), good);
+    CTovrakDevice::Refresh();
+    EXPECT_EQ(listedSerials(), std::vector<std::string> { "GOOD" });
+}

@@ -18,6 +18,36 @@ std::string joined(const std::vector<std::string>& args)
 }
 } // namespace
 
+namespace
+{
+// Retries of failed set-ups come after 100, 200, 400 ms instead of 1, 2, 4 s for this command.
+class OneShotRetries
+{
+public:
+    explicit OneShotRetries(bool active) : m_active(active)
+    {
+        if (m_active)
+            CTovrakDevice::SetSetUpRetryDelay(std::chrono::milliseconds(100));
+    }
+    ~OneShotRetries()
+    {
+        if (m_active)
+            CTovrakDevice::SetSetUpRetryDelay(std::chrono::milliseconds(1000));
+    }
+
+private:
+    const bool m_active;
+};
+
+// A device that could not be read makes the command's end say so, unless it failed anyway.
+int withUnreadable(size_t unreadableDevices, int exitCode)
+{
+    if (unreadableDevices == 0 || exitCode == CliExit::SomeFailed)
+        return exitCode;
+    return CliExit::DeviceUnreadable;
+}
+} // namespace
+
 int runCliCommand(const CliOptions& options, CliIo& io)
 {
     if (options.command == CliOptions::Command::Help)
@@ -32,14 +62,26 @@ int runCliCommand(const CliOptions& options, CliIo& io)
     }
     try
     {
+        // Commands that look once give a device whose set-up failed (a dropped report) a few
+        // more tries within a second; the watching ones keep the window's pace.
+        const bool oneShot = options.command == CliOptions::Command::List || options.command == CliOptions::Command::Upgrade;
+        const OneShotRetries retries(oneShot);
         CliSession session(io);
         const int opened = session.Open();
         if (opened != CliExit::Ok)
             return opened;
         switch (options.command)
         {
-            case CliOptions::Command::List: return runListCommand(options, session, io);
-            case CliOptions::Command::Upgrade: return runUpgradeCommand(options, session, io);
+            case CliOptions::Command::List:
+            {
+                const size_t unreadable = session.SettleDevices();
+                return withUnreadable(unreadable, runListCommand(options, session, io));
+            }
+            case CliOptions::Command::Upgrade:
+            {
+                const size_t unreadable = session.SettleDevices();
+                return withUnreadable(unreadable, runUpgradeCommand(options, session, io));
+            }
             case CliOptions::Command::Watch: return runWatchCommand(options, session, io);
             case CliOptions::Command::Station: return runStationCommand(options, session, io);
             case CliOptions::Command::Help:

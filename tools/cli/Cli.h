@@ -17,7 +17,8 @@ enum : int
     NothingToDo = 2,     // no device needs (or may get) an upgrade, or the user declined
     NoDevice = 3,        // no supported device attached (or none of the named ones)
     BadUsage = 4,        // the command line is not valid
-    AnotherInstance = 5  // the window or another tovrak-cli holds the single-instance guard
+    AnotherInstance = 5, // the window or another tovrak-cli holds the single-instance guard
+    DeviceUnreadable = 6 // a supported device is attached but could not be read (named on stderr)
 };
 }
 

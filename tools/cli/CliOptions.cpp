@@ -33,7 +33,8 @@ const char* cliUsage()
            "the log goes to ~/.local/share/tovrak-upgrade unless --folder is given.\n"
            "\n"
            "Exit codes of upgrade: 0 every selected device verified, 1 some failed, 2 nothing to do,\n"
-           "3 no supported device found, 4 bad usage, 5 another instance runs.\n"
+           "3 no supported device found, 4 bad usage, 5 another instance runs, 6 a supported device\n"
+           "could not be read (named on the error stream). list exits 3, 4, 5 and 6 likewise.\n"
            "\n"
            "station upgrades every device as it is plugged in, until Ctrl+C, and appends one line per\n"
            "device to FILE (default TovrakStation.jsonl). Exit code 0 when no device failed, 1 otherwise.\n";

@@ -63,6 +63,18 @@ void CliSession::UseTranslationTable()
     TranslationHelper::getInstance().setTableFile(chosen);
 }
 
+size_t CliSession::SettleDevices()
+{
+    const auto problems = CTovrakDevice::SettleSetUps(std::chrono::milliseconds(1000));
+    for (const auto& problem : problems)
+    {
+        KS_LOG_ERROR("CliSession::SettleDevices", "the device at " << problem.path << " could not be read: " << problem.reason);
+        m_io.err << "Could not read the device at " << problem.path << ": " << problem.reason << std::endl;
+    }
+    CTovrakDevice::Refresh();
+    return problems.size();
+}
+
 int CliSession::Open()
 {
     // As in the window: the guard's name is taken before a language is chosen, so it is always

@@ -24,6 +24,11 @@ public:
     // the error stream) when another program holds the guard.
     int Open();
 
+    // For commands that look once: waits for the set-ups of the attached devices, trying a failed
+    // one again a few times within a second, and names on the error stream every supported device
+    // that still could not be read, with its path and the reason. Returns how many there are.
+    size_t SettleDevices();
+
     // True once after the idle thread has seen the attached devices change.
     bool TakeDeviceChange() noexcept { return m_bChanged.exchange(false); }
 

@@ -43,6 +43,8 @@ public:
 
     // --- faults and counts of the bus itself ---
     void setEnumerationFails(bool fails) { m_enumerationFails = fails; }
+    // Enumeration succeeds but lists nothing, while every device stays attached.
+    void setEnumerationEmpty(bool empty) { m_enumerationEmpty = empty; }
     uint64_t enumerationCount() const noexcept { return m_enumerations; }
 
 private:
@@ -52,5 +54,6 @@ private:
     unsigned m_nextIndex = 0;
     std::string m_openError;
     std::atomic<bool> m_enumerationFails { false };
+    std::atomic<bool> m_enumerationEmpty { false };
     std::atomic<uint64_t> m_enumerations { 0 };
 };
