@@ -61,7 +61,7 @@ std::mutex g_surveyMutex;
 
 // Threads of the set-up pool: enough that many devices plugged in at once are set up in a few
 // rounds, few enough that a hub full of dead devices costs little.
-constexpr size_t kSetUpThreads = 16;
+constexpr size_t kSetUpThreads = 32;
 // How long the first fill waits for the set-ups it started: devices that take longer (one that
 // does not answer waits out its request bound) arrive through the idle thread.
 constexpr auto kFirstFillWait = 1000ms;
@@ -369,17 +369,18 @@ std::vector<CTovrakDevice::SetUpProblem> CTovrakDevice::SettleSetUps(std::chrono
     {
         Survey(true, kOwnSurveyWait);
         Clock::time_point nextDue = Clock::time_point::max();
+        bool waited = false;
         {
             std::lock_guard<std::mutex> surveying(g_surveyMutex);
-            // Set-ups that an earlier survey started (the first fill's slow ones) end first.
+            // Set-ups that an earlier survey started (the first fill's slow ones) end first; the
+            // next survey takes in what they found.
             if (g_pPool != nullptr && g_pPool->busyCount() > 0)
-            {
-                g_pPool->waitUntilIdle(Clock::now() + kOwnSurveyWait);
-                nextDue = Clock::now();
-            }
+                waited = g_pPool->waitUntilIdle(Clock::now() + kOwnSurveyWait);
             for (const auto& [path, failure] : g_setUpFailures)
                 nextDue = std::min(nextDue, failure.nextAttempt);
         }
+        if (waited)
+            continue;
         if (nextDue > windowEnd)
             break;
         std::this_thread::sleep_until(std::max(nextDue, Clock::now() + 10ms));
