@@ -124,6 +124,45 @@ case_hotplug() {
   stop_bridge "$w"
 }
 
+# ---- case: a device that never answers beside good ones ---------------------------------------
+# The 534 is muted: the kernel times every report request out after 5 s. Another device plugged
+# in meanwhile must be listed within a second, the watch must end within 2 s plus one request
+# bound, and list must name the dead device by its node (exit 6).
+case_dead() {
+  local w=/tmp/dead
+  folder "$w"
+  start_bridge "$w" || return 1
+  local dead; dead=$(node_of $UNSAFE) || { log "no hidraw node for $UNSAFE"; return 1; }
+  echo "unplug $SAFE" >"$w/control"
+  echo "mute $UNSAFE" >"$w/control"
+  sleep 0.5
+  (cd "$w" && exec "$CLI" watch --json --seconds 60 >watch.out 2>watch.err) &
+  local watch_pid=$!
+  count() { grep -c "\"event\": *\"$1\".*\"serialNumber\": *\"$2\"" "$w/watch.out"; }
+  at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
+  wait_for 20 at_least attached $NOFILE 1 || { log "watch did not list the partner device"; cat "$w/watch.out" "$w/watch.err"; return 1; }
+  sleep 1 # the dead device's first probe is under way
+  local t0; t0=$(now)
+  echo "plug $SAFE" >"$w/control"
+  wait_for 10 at_least attached $SAFE 1 || { log "watch missed the device beside the dead one"; cat "$w/watch.out"; return 1; }
+  local listed; listed=$(echo "$(now) - $t0" | bc)
+  log "a device plugged in beside the dead one listed after $listed s"
+  t0=$(now)
+  kill -INT $watch_pid; wait $watch_pid
+  local ended; ended=$(echo "$(now) - $t0" | bc)
+  log "watch ended $ended s after Ctrl+C"
+  [ "$(count attached $UNSAFE)" -eq 0 ] || { log "the dead device was listed"; return 1; }
+  t0=$(now)
+  (cd "$w" && "$CLI" list >list.out 2>list.err); local rc=$?
+  log "tovrak-cli list beside the dead device: exit $rc after $(echo "$(now) - $t0" | bc) s; $(cat "$w/list.err")"
+  echo "unmute $UNSAFE" >"$w/control"
+  stop_bridge "$w" || return 1
+  [ "$rc" -eq 6 ] || { log "list: exit $rc, expected 6"; return 1; }
+  grep -q "Could not read the device at /dev/$dead: " "$w/list.err" || { log "list did not name /dev/$dead"; return 1; }
+  [ "$(echo "$listed < 1.0" | bc)" -eq 1 ] || { log "listed after $listed s, more than 1 s"; return 1; }
+  [ "$(echo "$ended < 7.0" | bc)" -eq 1 ] || { log "watch took $ended s to end"; return 1; }
+}
+
 # ---- case: the window on Xvfb upgrading one device ------------------------------------------------
 # Only the HD60 Pro's firmware file is in the folder, so "Select All" selects that one device.
 case_window() {

@@ -6,7 +6,8 @@
 //   tovrak-uhid [--control FILE] [--dump-dir DIR] [--trace] SCENARIO.json
 //
 // --control FILE  a FIFO (created when missing) that takes one command per line:
-//                 "unplug KEY", "plug KEY" (KEY: serial number or emulator path), "quit".
+//                 "unplug KEY", "plug KEY", "mute KEY" (report requests are left unanswered),
+//                 "unmute KEY" (KEY: serial number or emulator path), "quit".
 // --dump-dir DIR  on exit, the flash of every Tovrak device is written to DIR/<serial>.flash.
 // --trace         one line on standard error for every request of the kernel.
 // SIGINT and SIGTERM end the program like "quit".
@@ -48,6 +49,7 @@ struct ServedDevice
     std::string serial; // empty for foreign devices
     std::string name;
     bool tovrak = true;
+    bool muted = false; // takes report requests and never answers them (the kernel times them out)
     int fd = -1; // /dev/uhid, open while the kernel device exists
     std::unique_ptr<HidHandle> handle;
 };
@@ -182,10 +184,17 @@ public:
         for (ServedDevice& d : m_devices)
             if (!key.empty() && (d.serial == key || d.path == key))
                 target = &d;
-        if ((verb != "unplug" && verb != "plug" && verb != "replug") || target == nullptr)
+        const bool knownVerb = verb == "unplug" || verb == "plug" || verb == "replug" || verb == "mute" || verb == "unmute";
+        if (!knownVerb || target == nullptr)
         {
             std::cerr << "tovrak-uhid: unknown command or device: " << line << "\n";
             return false;
+        }
+        if (verb == "mute" || verb == "unmute")
+        {
+            target->muted = verb == "mute";
+            std::cout << verb << "d " << label(*target) << std::endl;
+            return true;
         }
         if (verb == "unplug")
         {
@@ -339,6 +348,11 @@ private:
         const size_t length = rtype == UHID_INPUT_REPORT && d.tovrak
                                   ? declaredReportLength(tovrakReports(), rnum, UhidReportType::Input)
                                   : 0;
+        if (d.muted)
+        {
+            trace(d, "get report id " + std::to_string(rnum) + " left unanswered");
+            return;
+        }
         trace(d, "get report rtype " + std::to_string(rtype) + " id " + std::to_string(rnum) + " -> "
                      + std::to_string(length) + " bytes");
         if (length > 0)
@@ -363,6 +377,11 @@ private:
 
     void setReport(ServedDevice& d, const uhid_set_report_req& req)
     {
+        if (d.muted)
+        {
+            trace(d, "set report id " + std::to_string(req.rnum) + " left unanswered");
+            return;
+        }
         trace(d, "set report rtype " + std::to_string(req.rtype) + " id " + std::to_string(req.rnum) + " size "
                      + std::to_string(req.size));
         uhid_event reply {};
