@@ -157,21 +157,28 @@ public:
     static SetUpOutcome Probe(HidBackend& backend, const std::string& path, const std::atomic<bool>* cancel);
 
     // --- the device list (g_devices) ---
-    // All device traffic of the list (probes of new interfaces, set-up of new devices) is done
-    // by a survey, outside the list's lock. While the idle thread runs, it is the only one that
-    // surveys: Refresh on the message thread then only applies the idle thread's last survey,
-    // so the message thread never waits on a device. Without the idle thread, Refresh surveys
-    // on the calling thread first.
+    // All device traffic of the list (probes of new interfaces, set-up of new devices) runs on
+    // a pool of up to 32 threads, one job per path at a time, outside the list's lock: a device
+    // that is slow or never answers holds up only its own job. A survey enumerates, hands new
+    // paths to the pool and takes in what it finished. While the idle thread runs, it is the only
+    // regular surveyor: Refresh on the message thread then only applies the idle thread's last
+    // survey, so the message thread never waits on a device. Without the idle thread, Refresh
+    // surveys on the calling thread first and waits for the set-ups it started.
     //
     // A listed device whose path is still enumerated stays while its handle is connected; one
     // whose handle is dead (unplugged and plugged in again, or another device on the same path)
-    // is dropped and its path set up again as a new device. A device that passes the probe but
-    // fails its set-up is logged once per appearance and tried again after 1, 2, 4 ... 60 s;
-    // until then it is no change, so it causes no refills.
+    // is dropped and its path set up again as a new device. A device in use by an upgrade worker
+    // stays while its handle is connected, even when an enumeration fails or misses it. A
+    // supported device that cannot be read (its information report or its set-up fails) is
+    // logged once per appearance and tried again after 1, 2, 4 ... 60 s; until then it is no
+    // change, so it causes no refills. The delay ends early when the connection that failed goes
+    // (another device, or the same one plugged in again) or the probe reads another serial number.
     //
-    // Fills the list, then starts the idle thread unless it runs; registers the callback.
+    // Fills the list (waiting at most a second for the set-ups it started), then starts the idle
+    // thread unless it runs; registers the callback.
     static bool Init(ICallbackDeviceChanged* callback);
-    // Stops the idle thread and empties the list.
+    // Stops the idle thread, stops the set-ups at their next exchange (one inside a request ends
+    // with the request's bound) and empties the list.
     static void Uninit();
     // Surveys once (set-up of new devices only with addNew, which keeps them for the next
     // Refresh); true when the attached supported devices differ from the list.
