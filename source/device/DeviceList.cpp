@@ -105,6 +105,7 @@ std::unique_ptr<SetUpPool> g_pPool;
 bool g_bProbeAccepted = false; // a probe-only job accepted its interface since the last look
 std::atomic<int64_t> g_firstRetryMilliseconds { 1000 };
 constexpr int kMaxRetryFactor = 60;
+constexpr int kSilentFailures = 7; // 2^6 > kMaxRetryFactor: the longest delay
 
 Clock::duration retryDelay(int failures)
 {
@@ -123,10 +124,14 @@ void wakeIdleThread()
 
 SetUpOutcome runSetUpJob(const SetUpPool::Request& request, const std::atomic<bool>& cancel)
 {
+    const auto start = Clock::now();
     const std::shared_ptr<HidBackend> backend = currentHidBackend();
     SetUpOutcome outcome = CTovrakDevice::Probe(*backend, request.path, &cancel);
     if (outcome.kind == SetUpOutcome::Kind::Accepted && request.setUp && !cancel)
         outcome.device = std::make_shared<CTovrakDevice>(request.path, request.logFailure, &cancel);
+    const bool failed = outcome.kind == SetUpOutcome::Kind::Unreadable
+                     || (outcome.device != nullptr && !outcome.device->present());
+    outcome.silent = failed && Clock::now() - start >= kHidRequestBound * 4 / 5;
     return outcome;
 }
 
@@ -188,6 +193,11 @@ void absorbLocked(std::vector<SetUpOutcome> finished)
             failure = SetUpFailure();
         const bool first = failure.failures == 0;
         ++failure.failures;
+        // A device that lets a request run out its bound is tried again only at the longest
+        // delay: on Linux every hidraw open and close in the system waits while a request to it
+        // is pending, so each try would hold up every other device's set-up for the bound.
+        if (outcome.silent)
+            failure.failures = std::max(failure.failures, kSilentFailures);
         failure.nextAttempt = now + retryDelay(failure.failures);
         if (!outcome.serialNumber.empty())
             failure.serialNumber = outcome.serialNumber;

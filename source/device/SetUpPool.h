@@ -35,6 +35,7 @@ struct SetUpOutcome
     std::shared_ptr<CTovrakDevice> device; // the set-up object (present() tells whether it worked)
     std::shared_ptr<HidHandle> watch;      // an Unreadable probe's handle, to tell a replug
     std::string reason;                    // why the interface could not be read, for people
+    bool silent = false;                   // it failed only after a request ran out its bound
 };
 
 class SetUpPool
