@@ -51,8 +51,8 @@ TEST(DeviceRowList, CountsRememberedSelectionAndTheSixtyFourRowCap)
         devices.push_back(device("FILL" + juce::String(i), 200, 0));
 
     const auto list = buildDeviceRows(
-        devices, images, [](const juce::String& s) { return s == "DONE"; },
-        [](const juce::String& s) { return s == "SAME" || s == "NOIMAGE"; });
+        devices, images, [](const DeviceKey& d) { return d.serialNumber == "DONE"; },
+        [](const DeviceKey& d) { return d.serialNumber == "SAME" || d.serialNumber == "NOIMAGE"; });
 
     ASSERT_EQ(list.rows.size(), kMaxDeviceRows);
     EXPECT_EQ(list.rows.back().serialNumber, "FILL57") << "rows follow the device order";
