@@ -28,7 +28,8 @@ struct DeviceRow
     // were not built from an attached device.
     juce::String devicePath;
     // Another attached device carried the same serial number when the row was built: the row's
-    // device is then known by its path alone, never by its serial number (see sameDevice).
+    // device is then known by serial number and path together, never by serial number alone
+    // (see sameDevice).
     bool sharesSerial = false;
     bool selected = false;
     bool upgradeAvailable = false;
@@ -128,7 +129,6 @@ public:
     void add(const DeviceKey& key) { m_keys.push_back(key); }
     void clear() noexcept { m_keys.clear(); }
     size_t size() const noexcept { return m_keys.size(); }
-    const std::vector<DeviceKey>& keys() const noexcept { return m_keys; }
 
     bool contains(const DeviceKey& device) const
     {

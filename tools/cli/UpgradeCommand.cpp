@@ -30,7 +30,7 @@ struct Target
     };
 
     juce::String serialNumber;
-    DeviceKey device; // the row it was planned from; a target named but not attached has none
+    DeviceKey device; // of the row it was planned from; only the serial number when not attached
     juce::String name;
     juce::String installedVersion;
     juce::String availableVersion;
