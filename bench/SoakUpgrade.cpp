@@ -219,16 +219,14 @@ private:
     void Refill()
     {
         CTovrakDevice::Refresh();
-        const SerialTest upgraded = [this](const juce::String& s) { return m_supervisor.IsUpgradedSerial(s); };
-        std::vector<juce::String> selected;
+        const DeviceTest upgraded = [this](const DeviceKey& d) { return m_supervisor.IsUpgradedDevice(d); };
+        DeviceKeyList selected;
         for (const DeviceRow& row : m_rows)
             if (row.selected)
-                selected.push_back(row.serialNumber);
-        const SerialTest remembered = [&](const juce::String& s) {
-            return std::find(selected.begin(), selected.end(), s) != selected.end();
-        };
+                selected.add(keyOf(row));
+        const DeviceTest remembered = [&](const DeviceKey& d) { return selected.contains(d); };
         m_rows = buildDeviceRows(listedDeviceFacts(kMaxDeviceRows), g_firmwareFileMgr, upgraded, remembered).rows;
-        m_supervisor.Reconcile(m_rows, listedSerialNumbers());
+        m_supervisor.Reconcile(m_rows, listedDeviceKeys());
         m_supervisor.Poll(m_rows);
     }
 

@@ -497,6 +497,24 @@ std::shared_ptr<CTovrakDevice> CTovrakDevice::FindDevice(const std::string& seri
     return nullptr;
 }
 
+std::shared_ptr<CTovrakDevice> CTovrakDevice::FindForWorker(const std::string& serialNumber, const std::string& path,
+                                                           bool samePathOnly)
+{
+    std::lock_guard<std::mutex> lock(g_devicesMutex);
+    std::shared_ptr<CTovrakDevice> onlyOne;
+    size_t withSerial = 0;
+    for (const auto& device : g_devices)
+    {
+        if (device->m_deviceInfo.serialNumber() != serialNumber)
+            continue;
+        if (path.empty() || device->m_devicePath == path)
+            return device;
+        ++withSerial;
+        onlyOne = device;
+    }
+    return withSerial == 1 && !samePathOnly ? onlyOne : nullptr;
+}
+
 std::vector<std::shared_ptr<CTovrakDevice>> CTovrakDevice::ListedDevices()
 {
     std::lock_guard<std::mutex> lock(g_devicesMutex);

@@ -203,6 +203,15 @@ public:
     static std::shared_ptr<CTovrakDevice> FindBySerialNumber(const std::string& serialNumber);
     // The listed device with exactly this serial number on exactly this path, or null.
     static std::shared_ptr<CTovrakDevice> FindDevice(const std::string& serialNumber, const std::string& path);
+    // The device an upgrade worker takes for a row of this serial number and path, found by
+    // serial number first: the listed device with the serial number on the path; otherwise,
+    // when exactly one listed device has the serial number and the row saw no other device with
+    // it (samePathOnly false), that one, as the row's device may come back on another path; null
+    // in every other case. So a worker never chooses between twins (devices that share a serial
+    // number), nor takes the twin of a device that has gone: upgrading the wrong one is worse
+    // than not upgrading. An empty path takes the first listed device with the serial number.
+    static std::shared_ptr<CTovrakDevice> FindForWorker(const std::string& serialNumber, const std::string& path,
+                                                        bool samePathOnly);
     // A copy of the list, taken under its lock.
     static std::vector<std::shared_ptr<CTovrakDevice>> ListedDevices();
     // True while the idle thread exists.

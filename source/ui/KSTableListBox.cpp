@@ -150,18 +150,22 @@ bool KSTableListBox::IsUpgradedSerial(const juce::String& serialNumber) const
 
 bool KSTableListBox::IsRememberedSerial(const juce::String& serialNumber) const
 {
-    for (const auto& serial : m_rememberedSerials)
-        if (sameSerial(serial, serialNumber))
-            return true;
-    return false;
+    return m_rememberedSerials.containsSerial(serialNumber);
+}
+
+bool KSTableListBox::IsRememberedDevice(const DeviceKey& device) const
+{
+    return m_rememberedSerials.contains(device);
 }
 
 void KSTableListBox::RememberSelection()
 {
+    // Each selected device is remembered with its path, so that ticking one of two devices that
+    // share a serial number never ticks the other after the refill.
     m_rememberedSerials.clear();
     for (const DeviceRow& row : m_rows)
-        if (row.selected && !IsUpgradedSerial(row.serialNumber))
-            m_rememberedSerials.add(row.serialNumber);
+        if (row.selected && !m_supervisor.IsUpgradedDevice(keyOf(row)))
+            m_rememberedSerials.add(keyOf(row));
 }
 
 void KSTableListBox::RefreshDeviceRows()
@@ -175,8 +179,8 @@ void KSTableListBox::RefreshDeviceRows()
 
     DeviceRowList list = buildDeviceRows(
         listedDeviceFacts(kMaxDeviceRows), g_firmwareFileMgr,
-        [this](const juce::String& serial) { return IsUpgradedSerial(serial); },
-        [this](const juce::String& serial) { return IsRememberedSerial(serial); });
+        [this](const DeviceKey& device) { return m_supervisor.IsUpgradedDevice(device); },
+        [this](const DeviceKey& device) { return IsRememberedDevice(device); });
 
     // A device newer than this program knows is still listed, but only after the user has been
     // told, once for each such device and refill. The rows are not yet replaced, so a refill run
@@ -207,7 +211,7 @@ void KSTableListBox::RefreshDeviceRows()
 
 void KSTableListBox::ReconcileThreads()
 {
-    m_supervisor.Reconcile(m_rows, listedSerialNumbers());
+    m_supervisor.Reconcile(m_rows, listedDeviceKeys());
 }
 
 void KSTableListBox::PollUpgradeThreads()

@@ -79,6 +79,8 @@ public:
     int GetRowThreadState(int row) const;
     bool IsUpgradedSerial(const juce::String& serialNumber) const;
     bool IsRememberedSerial(const juce::String& serialNumber) const;
+    // Whether the device (serial number and path) was selected at the last refill.
+    bool IsRememberedDevice(const DeviceKey& device) const;
 
     // True while upgrade workers are polled; the window refuses to close meanwhile.
     bool IsUpgrading() const noexcept { return m_supervisor.IsUpgrading(); }
@@ -133,7 +135,7 @@ private:
     int32_t m_nUpgradableCount = 0;
     int32_t m_nDowngradableCount = 0;
     juce::Font m_cellFont;
-    juce::StringArray m_rememberedSerials;
+    DeviceKeyList m_rememberedSerials; // the devices selected when the rows were last refilled
     UpgradeSupervisor m_supervisor; // the workers and the serial numbers upgraded since start
     ICallbackCheckAll* m_pCallback; // not owned
     int m_nRefillCount = 0;

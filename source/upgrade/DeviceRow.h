@@ -6,7 +6,9 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class FirmwareFileManager;
 
@@ -25,6 +27,10 @@ struct DeviceRow
     // fresh ones often carry a blank or default one) are told apart by it; empty in rows that
     // were not built from an attached device.
     juce::String devicePath;
+    // Another attached device carried the same serial number when the row was built: the row's
+    // device is then known by serial number and path together, never by serial number alone
+    // (see sameDevice).
+    bool sharesSerial = false;
     bool selected = false;
     bool upgradeAvailable = false;
     bool firmwareMissing = true;
@@ -66,7 +72,7 @@ struct RowOutcome
 };
 
 // Builds the row for one device as the table's refill does: versions, status, status text
-// (with the safe-upgrade suffix), flags. `upgradedThisRun` says the device's serial number was
+// (with the safe-upgrade suffix), flags. `upgradedThisRun` says the device was
 // upgraded since the program started; `selected` is the remembered selection.
 DeviceRow buildDeviceRow(const DeviceFacts& device, const FirmwareFileManager& images, bool upgradedThisRun,
                          bool selected, RowOutcome* outcome = nullptr);
@@ -80,10 +86,66 @@ inline bool sameSerial(const juce::String& a, const juce::String& b)
     return a == b;
 }
 
-// Whether two rows stand for the same physical device: the same serial number and, when both
-// know it, the same interface path.
+// One device as it is told apart from the others across refills: what the remembered selection,
+// the devices upgraded since start and the supervision's "still attached" test keep of it.
+struct DeviceKey
+{
+    juce::String serialNumber;
+    juce::String devicePath;   // empty when unknown: any path
+    bool sharesSerial = false; // another attached device had the serial number when it was taken
+};
+
+inline DeviceKey keyOf(const DeviceRow& row)
+{
+    return { row.serialNumber, row.devicePath, row.sharesSerial };
+}
+
+// Whether two keys, taken at different times, stand for the same physical device. The serial
+// number must be the same. On the same path (or when a path is unknown) it is the same device.
+// On another path it is the same device only when neither key saw another device with that
+// serial number: a device whose serial number is its own stays itself when the system gives
+// it a new path (Linux numbers hidraw nodes afresh at every plug-in), while devices that share
+// a serial number ("twins", as cheap clones come) are told apart by their paths alone, so that
+// one never stands in for the other.
+inline bool sameDevice(const DeviceKey& a, const DeviceKey& b)
+{
+    if (!sameSerial(a.serialNumber, b.serialNumber))
+        return false;
+    if (a.devicePath.isEmpty() || b.devicePath.isEmpty() || a.devicePath == b.devicePath)
+        return true;
+    return !a.sharesSerial && !b.sharesSerial;
+}
+
 inline bool sameDevice(const DeviceRow& a, const DeviceRow& b)
 {
-    return sameSerial(a.serialNumber, b.serialNumber)
-           && (a.devicePath.isEmpty() || b.devicePath.isEmpty() || a.devicePath == b.devicePath);
+    return sameDevice(keyOf(a), keyOf(b));
 }
+
+// Devices remembered across refills (the selected rows, the devices upgraded since start), each
+// found again by sameDevice.
+class DeviceKeyList
+{
+public:
+    void add(const DeviceKey& key) { m_keys.push_back(key); }
+    void clear() noexcept { m_keys.clear(); }
+    size_t size() const noexcept { return m_keys.size(); }
+
+    bool contains(const DeviceKey& device) const
+    {
+        for (const DeviceKey& key : m_keys)
+            if (sameDevice(key, device))
+                return true;
+        return false;
+    }
+    // Some device with the serial number, on whatever path.
+    bool containsSerial(const juce::String& serialNumber) const
+    {
+        for (const DeviceKey& key : m_keys)
+            if (sameSerial(key.serialNumber, serialNumber))
+                return true;
+        return false;
+    }
+
+private:
+    std::vector<DeviceKey> m_keys; // only added to; duplicates allowed
+};

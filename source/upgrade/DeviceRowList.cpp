@@ -7,9 +7,23 @@
 
 #include <algorithm>
 
-DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const FirmwareFileManager& images,
-                              const SerialTest& upgradedThisRun, const SerialTest& remembered)
+namespace
 {
+// Whether another entry than the one at `index` has the same serial number.
+template <typename Items, typename SerialOf>
+bool serialShared(const Items& items, size_t index, SerialOf serialOf)
+{
+    for (size_t i = 0; i < items.size(); ++i)
+        if (i != index && sameSerial(serialOf(items[i]), serialOf(items[index])))
+            return true;
+    return false;
+}
+} // namespace
+
+DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const FirmwareFileManager& images,
+                              const DeviceTest& upgradedThisRun, const DeviceTest& remembered)
+{
+    const auto serialOf = [](const DeviceFacts& d) -> const juce::String& { return d.serialNumber; };
     DeviceRowList list;
     const size_t count = std::min(devices.size(), kMaxDeviceRows);
     list.rows.reserve(count);
@@ -17,9 +31,11 @@ DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const Fir
     for (size_t i = 0; i < count; ++i)
     {
         const DeviceFacts& device = devices[i];
+        const DeviceKey key { device.serialNumber, device.devicePath, serialShared(devices, i, serialOf) };
         RowOutcome outcome;
-        list.rows.push_back(buildDeviceRow(device, images, upgradedThisRun && upgradedThisRun(device.serialNumber),
-                                           remembered && remembered(device.serialNumber), &outcome));
+        list.rows.push_back(buildDeviceRow(device, images, upgradedThisRun && upgradedThisRun(key),
+                                           remembered && remembered(key), &outcome));
+        list.rows.back().sharesSerial = key.sharesSerial;
         if (outcome.upgradable)
             ++list.upgradableCount;
         if (outcome.downgradable)
@@ -48,6 +64,20 @@ std::vector<juce::String> listedSerialNumbers()
     for (const auto& device : CTovrakDevice::ListedDevices())
         serials.push_back(juce::String::fromUTF8(device->deviceInfo().serialNumber().c_str()));
     return serials;
+}
+
+std::vector<DeviceKey> listedDeviceKeys()
+{
+    const auto devices = CTovrakDevice::ListedDevices();
+    std::vector<DeviceKey> keys;
+    keys.reserve(devices.size());
+    for (const auto& device : devices)
+        keys.push_back({ juce::String::fromUTF8(device->deviceInfo().serialNumber().c_str()),
+                         juce::String::fromUTF8(device->devicePath().c_str()), false });
+    const auto serialOf = [](const DeviceKey& k) -> const juce::String& { return k.serialNumber; };
+    for (size_t i = 0; i < keys.size(); ++i)
+        keys[i].sharesSerial = serialShared(keys, i, serialOf);
+    return keys;
 }
 
 void warnAboutNewerDevices(const DeviceRowList& list)

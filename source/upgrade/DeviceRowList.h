@@ -26,12 +26,13 @@ struct DeviceRowList
     int newerThanKnownCount = 0;
 };
 
-// Tells whether a serial number is in some list (upgraded since start, remembered selection).
-using SerialTest = std::function<bool(const juce::String& serialNumber)>;
+// Tells whether a device is in some list (upgraded since start, remembered selection).
+using DeviceTest = std::function<bool(const DeviceKey& device)>;
 
-// Builds one row per device, in order, for at most the first kMaxDeviceRows devices.
+// Builds one row per device, in order, for at most the first kMaxDeviceRows devices. A row's
+// sharesSerial tells whether another of the devices has its serial number.
 DeviceRowList buildDeviceRows(const std::vector<DeviceFacts>& devices, const FirmwareFileManager& images,
-                              const SerialTest& upgradedThisRun, const SerialTest& remembered);
+                              const DeviceTest& upgradedThisRun, const DeviceTest& remembered);
 
 // Tells the user, once for each such row, about devices newer than this program knows (a modal
 // "Fatal" message box through the platform layer; the caller decides when in its refill).
@@ -46,3 +47,7 @@ std::vector<DeviceFacts> listedDeviceFacts(size_t maxCount = kMaxDeviceRows);
 
 // The serial numbers of every device in g_devices.
 std::vector<juce::String> listedSerialNumbers();
+
+// Every device in g_devices as a key (serial number, path, whether another listed device has
+// the serial number), in list order.
+std::vector<DeviceKey> listedDeviceKeys();

@@ -27,7 +27,7 @@ bool UpgradeSupervisor::IsRowSelectable(const Rows& rows, size_t index, bool all
     const DeviceRow& row = rows[index];
     // A locked row stands for a lost device and is never selectable, even when a row of the same
     // serial number exists beside it.
-    return !row.locked && !IsUpgradedSerial(row.serialNumber) && !row.firmwareMissing
+    return !row.locked && !IsUpgradedDevice(keyOf(row)) && !row.firmwareMissing
            && (row.upgradeAvailable || allowDowngrade);
 }
 
@@ -73,7 +73,6 @@ int UpgradeSupervisor::GetRowThreadState(const juce::String& serialNumber) const
 
 int UpgradeSupervisor::GetRowThreadState(const DeviceRow& row) const
 {
-    const juce::String& serialNumber = row.serialNumber;
     for (const auto& worker : m_threads)
     {
         if (!sameDevice(worker->m_deviceRow, row))
@@ -84,15 +83,12 @@ int UpgradeSupervisor::GetRowThreadState(const DeviceRow& row) const
             return FailedState;
         break; // only the first worker of the row counts
     }
-    return IsUpgradedSerial(serialNumber) ? UpgradedState : NoWorkerState;
+    return IsUpgradedDevice(keyOf(row)) ? UpgradedState : NoWorkerState;
 }
 
 bool UpgradeSupervisor::IsUpgradedSerial(const juce::String& serialNumber) const
 {
-    for (const auto& serial : m_upgradedSerials)
-        if (sameSerial(serial, serialNumber))
-            return true;
-    return false;
+    return m_upgraded.containsSerial(serialNumber);
 }
 
 bool UpgradeSupervisor::ShowsPercent(int32_t status) noexcept
@@ -185,7 +181,7 @@ bool UpgradeSupervisor::Poll(Rows& rows)
             continue;
         }
 
-        const juce::String& serial = worker.m_deviceRow.serialNumber;
+        const DeviceKey device = keyOf(worker.m_deviceRow);
         int32_t code = worker.m_nStatus;
         int32_t percent = worker.m_nProgress;
         bool takesPercent = ShowsPercent(code);
@@ -194,11 +190,11 @@ bool UpgradeSupervisor::Poll(Rows& rows)
             // The worker writes no status after reporting a verified upgrade.
             takesPercent = true;
             percent = -1;
-            m_upgradedSerials.add(serial);
+            m_upgraded.add(device);
             worker.m_nStatus = RESULT_REPLUG_REQUIRED;
             code = RESULT_REPLUG_REQUIRED;
         }
-        const juce::String text = PollText(code, percent, IsUpgradedSerial(serial));
+        const juce::String text = PollText(code, percent, IsUpgradedDevice(device));
 
         const auto row = std::find_if(rows.begin(), rows.end(),
                                       [&](const DeviceRow& r) { return sameDevice(r, worker.m_deviceRow); });
@@ -215,14 +211,14 @@ bool UpgradeSupervisor::Poll(Rows& rows)
     return true;
 }
 
-void UpgradeSupervisor::Reconcile(Rows& rows, const std::vector<juce::String>& attachedSerials)
+void UpgradeSupervisor::Reconcile(Rows& rows, const std::vector<DeviceKey>& attachedDevices)
 {
     for (size_t i = 0; i < m_threads.size();)
     {
         CUpgradeThread& worker = *m_threads[i];
-        const juce::String& serial = worker.m_deviceRow.serialNumber;
-        const bool attached = std::any_of(attachedSerials.begin(), attachedSerials.end(),
-                                          [&](const juce::String& s) { return sameSerial(s, serial); });
+        const DeviceKey device = keyOf(worker.m_deviceRow);
+        const bool attached = std::any_of(attachedDevices.begin(), attachedDevices.end(),
+                                          [&](const DeviceKey& listed) { return sameDevice(listed, device); });
         if (!attached && !worker.m_bFailed)
         {
             // The device is gone while its worker has not failed (yet): wait for the worker to

@@ -14,11 +14,12 @@ class CUpgradeThread;
 
 // Runs the upgrade of the selected rows: one worker per row, polled into the rows, failed
 // workers relaunched (at most three attempts per row), ended workers settled against the device
-// list. Owns the workers and remembers the serial numbers upgraded since the program started.
+// list. Owns the workers and remembers the devices upgraded since the program started.
 // It knows nothing of windows: the device table (or any other front end) owns the rows, calls
 // these operations on one thread (the message thread) and shows the rows.
 //
-// Workers and rows are matched by serial number, compared exactly.
+// Workers, rows and upgraded devices are matched by sameDevice: the serial number, compared
+// exactly, and the interface path whenever another device shares the serial number.
 class UpgradeSupervisor
 {
 public:
@@ -35,7 +36,7 @@ public:
     ~UpgradeSupervisor();
 
     // ---- selection rules ----
-    // Not locked, not upgraded since start, an image fits, and the image is newer or
+    // Not locked, its device not upgraded since start, an image fits, and the image is newer or
     // downgrades are allowed.
     bool IsRowSelectable(const Rows& rows, size_t index, bool allowDowngrade) const;
     // At least one row selected, and none selected whose image is not newer while downgrades are
@@ -58,8 +59,11 @@ public:
     int GetRowThreadState(const juce::String& serialNumber) const;
     // The same for the physical device of a row (devices may share a serial number).
     int GetRowThreadState(const DeviceRow& row) const;
+    // Whether some device with this serial number, on whatever path, was upgraded since start.
     bool IsUpgradedSerial(const juce::String& serialNumber) const;
-    const juce::StringArray& UpgradedSerials() const noexcept { return m_upgradedSerials; }
+    // Whether this very device was upgraded since start: a twin of an upgraded device was not.
+    bool IsUpgradedDevice(const DeviceKey& device) const { return m_upgraded.contains(device); }
+    const DeviceKeyList& UpgradedDevices() const noexcept { return m_upgraded; }
 
     // True from StartSelected until a poll finds no worker running and none to relaunch.
     bool IsUpgrading() const noexcept { return m_bUpgrading; }
@@ -69,15 +73,17 @@ public:
     // row's previous worker, and enters the upgrading state. The caller refills the rows first.
     void StartSelected(const Rows& rows, bool allowDowngrade);
     // Writes the workers' status and progress into their rows, turns a verified upgrade into
-    // "Unplug and replug required" (remembering the serial number), relaunches failed workers
+    // "Unplug and replug required" (remembering the device), relaunches failed workers
     // and recomputes the upgrading state. Returns false when there are no workers (nothing was
     // looked at).
     bool Poll(Rows& rows);
     // After a refill: rows of failed workers whose device is still attached read "Failed to
     // upgrade, please retry."; a failed worker whose device is gone adds a locked row "Failed to
     // upgrade, and the device may lost."; a worker that did not fail and whose device is gone is
-    // stopped and dropped.
-    void Reconcile(Rows& rows, const std::vector<juce::String>& attachedSerials);
+    // stopped and dropped. `attached` holds the listed devices (listedDeviceKeys): a worker's
+    // device is attached when one of them is the same device (sameDevice), so a twin pulled out
+    // gets its lost-device row while the other twin stays.
+    void Reconcile(Rows& rows, const std::vector<DeviceKey>& attached);
     // Stops and drops every worker, in order.
     void StopAll();
 
@@ -100,7 +106,7 @@ private:
 
     WorkerFactory m_factory;
     std::vector<std::unique_ptr<CUpgradeThread>> m_threads; // in creation order
-    juce::StringArray m_upgradedSerials;                     // only grows; duplicates allowed
+    DeviceKeyList m_upgraded;                                // only grows; duplicates allowed
     bool m_bUpgrading = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(UpgradeSupervisor)

@@ -34,10 +34,10 @@ CUpgradeThread::CUpgradeThread(const DeviceRow& row, bool force)
     CTovrakDevice::Refresh();
 
     const std::string serial = m_deviceRow.serialNumber.toStdString();
-    // The row's own device: devices may share a serial number, never an interface path.
-    m_pDevice = m_deviceRow.devicePath.isEmpty()
-                    ? CTovrakDevice::FindBySerialNumber(serial)
-                    : CTovrakDevice::FindDevice(serial, m_deviceRow.devicePath.toStdString());
+    // The row's own device, by serial number; its path chooses between devices that share the
+    // serial number. A device that had no twin is found on a new path too (a replug may renumber
+    // its interface), which lets a relaunch reach it again; one that had a twin only on its own.
+    m_pDevice = CTovrakDevice::FindForWorker(serial, m_deviceRow.devicePath.toStdString(), m_deviceRow.sharesSerial);
     m_deviceUse = CTovrakDevice::Use(m_pDevice);
     if (m_pDevice != nullptr)
         KS_LOG_INFO("CUpgradeThread::CUpgradeThread", "find device from g_devices , serial No. is :" << serial);

@@ -10,9 +10,9 @@
 #include <memory>
 
 // The worker that upgrades one device on its own thread. It finds its device in the device list
-// (by serial number) when it is created, and its firmware image when it runs; it decides
-// whether the upgrade is wanted and whether it is a safe one, then runs the device's flash
-// procedure. It reports only through the members below, which the device table polls.
+// (by serial number; by path among twins) when it is created, and its firmware image when it
+// runs; it decides whether the upgrade is wanted and whether it is a safe one, then runs the
+// device's flash procedure. It reports only through the members below, which the device table polls.
 class CUpgradeThread : public juce::Thread
 {
 public:

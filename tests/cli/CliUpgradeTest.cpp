@@ -267,3 +267,27 @@ TEST_F(CliUpgrade, ASetUpThatFailsOnceIsTriedAgainAndOneThatKeepsFailingIsNamed)
         }
     }
 }
+
+TEST_F(CliUpgrade, ASerialNumberSelectsEveryDeviceThatCarriesIt)
+{
+    const auto first = plug("T1");
+    const auto second = plug("T1"); // a twin: the same serial number on another interface
+    plug("T2");
+    firmwareFile(1, 3, 9);
+
+    const CliResult r = run({ "upgrade", "--serial", "T1", "--yes", "--json" });
+    EXPECT_EQ(r.exitCode, CliExit::Ok) << r.out << r.err;
+    const juce::var json = parseJson(r.out);
+    ASSERT_TRUE(json.isObject()) << r.out;
+    EXPECT_EQ(static_cast<int>(json["verifiedCount"]), 2);
+    EXPECT_EQ(static_cast<int>(json["skippedCount"]), 0);
+    ASSERT_EQ(json["devices"].size(), 2);
+    for (const auto& device : *json["devices"].getArray())
+    {
+        EXPECT_EQ(device["serialNumber"].toString(), "T1");
+        EXPECT_EQ(device["result"].toString(), "verified");
+        EXPECT_EQ(static_cast<int>(device["attempts"]), 1);
+    }
+    EXPECT_GT(first->exchangeCount(0xF3, ReportDirection::Output), 0u);
+    EXPECT_EQ(second->exchangeCount(0xF3, ReportDirection::Output), first->exchangeCount(0xF3, ReportDirection::Output));
+}

@@ -51,8 +51,8 @@ TEST(DeviceRowList, CountsRememberedSelectionAndTheSixtyFourRowCap)
         devices.push_back(device("FILL" + juce::String(i), 200, 0));
 
     const auto list = buildDeviceRows(
-        devices, images, [](const juce::String& s) { return s == "DONE"; },
-        [](const juce::String& s) { return s == "SAME" || s == "NOIMAGE"; });
+        devices, images, [](const DeviceKey& d) { return d.serialNumber == "DONE"; },
+        [](const DeviceKey& d) { return d.serialNumber == "SAME" || d.serialNumber == "NOIMAGE"; });
 
     ASSERT_EQ(list.rows.size(), kMaxDeviceRows);
     EXPECT_EQ(list.rows.back().serialNumber, "FILL57") << "rows follow the device order";
@@ -67,4 +67,44 @@ TEST(DeviceRowList, CountsRememberedSelectionAndTheSixtyFourRowCap)
     EXPECT_FALSE(list.rows[0].selected);
     EXPECT_TRUE(list.rows[1].selected);
     EXPECT_TRUE(list.rows[3].selected) << "remembered as it was; whether it may stay is the table's business";
+}
+
+// A device upgraded since start is found again by its serial number on a new path while no twin
+// can be meant; a twin (a device with the same serial number) never counts as upgraded for the
+// other.
+TEST(DeviceRowList, AnUpgradedDeviceIsKnownByItsPathWheneverATwinIsAbout)
+{
+    struct Case
+    {
+        const char* name;
+        DeviceKey upgraded;
+        std::vector<const char*> attachedPaths; // devices with the serial number TWIN, in list order
+        std::vector<const char*> statusTexts;
+    } cases[] = {
+        { "a device of its own back on a new path", { "TWIN", "hid/1", false }, { "hid/2" }, { "Already upgraded" } },
+        { "upgraded alone, then a twin beside it", { "TWIN", "hid/1", false }, { "hid/1", "hid/2" },
+          { "Already upgraded", "Can be downgraded" } },
+        { "one of two twins upgraded", { "TWIN", "hid/1", true }, { "hid/2", "hid/1" },
+          { "Can be downgraded", "Already upgraded" } },
+        { "the upgraded twin gone, the other left", { "TWIN", "hid/1", true }, { "hid/2" }, { "Can be downgraded" } },
+    };
+    FirmwareFileManager images;
+    addImage(images, 100, 0x00010003, 0); // split 1.3.0
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::vector<DeviceFacts> devices;
+        for (const char* path : c.attachedPaths)
+        {
+            devices.push_back(device("TWIN", 100, 0x01030000)); // 1.3.0, the image's version
+            devices.back().devicePath = path;
+        }
+        DeviceKeyList upgraded;
+        upgraded.add(c.upgraded);
+        const auto list = buildDeviceRows(
+            devices, images, [&](const DeviceKey& d) { return upgraded.contains(d); }, {});
+        ASSERT_EQ(list.rows.size(), c.statusTexts.size());
+        for (size_t i = 0; i < list.rows.size(); ++i)
+            EXPECT_EQ(list.rows[i].statusText, c.statusTexts[i]) << c.attachedPaths[i];
+    }
 }

@@ -176,7 +176,7 @@ TEST_F(Supervision, PollWritesPhaseAndPercentThenTurnsVerifiedIntoReplug)
     // The next poll sees status 19 and keeps the text; the serial number is not added again.
     supervisor().Poll(rows);
     EXPECT_EQ(rows[0].statusText, "Unplug and replug required");
-    EXPECT_EQ(supervisor().UpgradedSerials().size(), 2) << "A, and C (whose scripted worker verified too)";
+    EXPECT_EQ(supervisor().UpgradedDevices().size(), 2u) << "A, and C (whose scripted worker verified too)";
 }
 
 TEST_F(Supervision, AWorkerCountsAsRunningBeforeItsBodyHasStarted)
@@ -223,7 +223,7 @@ TEST_F(Supervision, AFailingWorkerIsRelaunchedWithForceUntilItsThirdAttempt)
 
     // After the refill: the device is still attached, so its row reads the retry text and may be
     // chosen again; a new start begins with restart count 0.
-    supervisor().Reconcile(rows, { "B", "A" });
+    supervisor().Reconcile(rows, { { "B", {}, false }, { "A", {}, false } });
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].status, RESULT_DEVICE_NOT_FOUND);
     EXPECT_EQ(rows[0].progress, -1);

@@ -247,3 +247,49 @@ TEST_F(UpgradeWorker, EightDevicesAtOnceOneUnpluggedWhileWriting)
     lost->setExchangeObserver({});
     workers.clear();
 }
+
+TEST_F(UpgradeWorker, FindsItsDeviceBySerialNumberAndLetsThePathChooseOnlyBetweenTwins)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> attached; // paths of the devices with the row's serial number
+        std::string rowPath;
+        bool rowSawTwin;       // another device had the serial number when the row was built
+        std::string expected;  // the path of the device the worker takes; empty for none
+    } cases[] = {
+        { "back on a new path", { "usb/7" }, "usb/3", false, "usb/7" },
+        { "twins, one on the row's path", { "usb/8", "usb/9" }, "usb/9", true, "usb/9" },
+        { "twins, none on the row's path", { "usb/10", "usb/11" }, "usb/3", false, "" },
+        { "the twin of a device that has gone", { "usb/12" }, "usb/3", true, "" },
+    };
+    useImage(imageWith(0x00010003, 0));
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::vector<std::shared_ptr<EmulatedDevice>> emus;
+        for (const std::string& path : c.attached)
+            emus.push_back(addDevice("TWIN", 100, [&](EmulatedDeviceConfig& config) { config.path = path; }));
+        DeviceRow row = rowFor("TWIN");
+        row.devicePath = juce::String(c.rowPath);
+        row.sharesSerial = c.rowSawTwin;
+
+        CUpgradeThread worker(row, false);
+        if (c.expected.empty())
+        {
+            EXPECT_EQ(worker.device(), nullptr);
+            ASSERT_TRUE(worker.startThread());
+            ASSERT_TRUE(worker.waitForThreadToExit(10000));
+            EXPECT_EQ(worker.m_nStatus, RESULT_DEVICE_NOT_FOUND);
+            for (const auto& emu : emus)
+                EXPECT_EQ(emu->exchangeCount(0xF3, ReportDirection::Output), 0u) << emu->path();
+        }
+        else
+        {
+            ASSERT_NE(worker.device(), nullptr);
+            EXPECT_EQ(worker.device()->devicePath(), c.expected);
+        }
+        for (const auto& emu : emus)
+            m_bus->unplug(emu->path());
+    }
+}

@@ -3,8 +3,8 @@
 #include "FirmwareFileManager.h"
 #include "StringResources.h"
 
-DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const SerialTest& upgradedThisRun,
-                         const SerialTest& remembered)
+DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const DeviceTest& upgradedThisRun,
+                         const DeviceTest& remembered)
 {
     DeviceRowList list = buildDeviceRows(facts, g_firmwareFileMgr, upgradedThisRun, remembered);
     // The window warns once per refill for each device newer than the program knows; so does the

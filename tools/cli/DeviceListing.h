@@ -27,8 +27,8 @@ struct Listing
 
 // Rows for the devices (the facts of the listed ones, at most the table's row limit), built by the
 // window's refill rules; warns about devices newer than the program knows, as the window does.
-DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const SerialTest& upgradedThisRun,
-                         const SerialTest& remembered);
+DeviceRowList refillRows(const std::vector<DeviceFacts>& facts, const DeviceTest& upgradedThisRun,
+                         const DeviceTest& remembered);
 
 // The same, with the facts and the outcome of every row, for a process that upgraded nothing.
 Listing currentListing();

@@ -506,11 +506,11 @@ private:
     void Settle()
     {
         // The list as it is now: a relaunched worker's constructor may have refreshed it since.
-        const std::vector<juce::String> listed = listedSerialNumbers();
+        const std::vector<DeviceKey> listed = listedDeviceKeys();
         for (const PlugIn& plugIn : m_plugIns)
             if (plugIn.state == PlugIn::State::Upgrading
                 && std::none_of(listed.begin(), listed.end(),
-                                [&](const juce::String& serial) { return sameSerial(serial, plugIn.serialNumber); }))
+                                [&](const DeviceKey& device) { return sameSerial(device.serialNumber, plugIn.serialNumber); }))
                 return;
         std::vector<DeviceRow> scratch;
         m_supervisor.Reconcile(scratch, listed);

@@ -6,6 +6,7 @@
 #include "FirmwareFileManager.h"
 #include "Log.h"
 #include "StringResources.h"
+#include "UpgradeProgress.h"
 #include "UpgradeSupervisor.h"
 #include "UpgradeThread.h"
 
@@ -16,9 +17,6 @@
 
 namespace
 {
-constexpr int kAttempts = UpgradeSupervisor::kLastRestart + 1;
-constexpr int kBarWidth = 20;
-
 // One device the command line asked for, and what became of it.
 struct Target
 {
@@ -32,6 +30,7 @@ struct Target
     };
 
     juce::String serialNumber;
+    DeviceKey device; // of the row it was planned from; only the serial number when not attached
     juce::String name;
     juce::String installedVersion;
     juce::String availableVersion;
@@ -53,137 +52,6 @@ const char* resultName(Target::Result result)
     }
     return "";
 }
-
-const DeviceRow* firstRowOf(const std::vector<DeviceRow>& rows, const juce::String& serial)
-{
-    for (const DeviceRow& row : rows)
-        if (sameSerial(row.serialNumber, serial))
-            return &row;
-    return nullptr;
-}
-
-// The device's worker (the first with its serial number), or null.
-const CUpgradeThread* workerOf(const UpgradeSupervisor& supervisor, const juce::String& serial)
-{
-    for (size_t i = 0; i < supervisor.WorkerCount(); ++i)
-        if (sameSerial(supervisor.Worker(i).m_deviceRow.serialNumber, serial))
-            return &supervisor.Worker(i);
-    return nullptr;
-}
-
-// The attempt a device's worker is at: 1 to 3 (0 without a worker).
-int attemptOf(const UpgradeSupervisor& supervisor, const juce::String& serial)
-{
-    const CUpgradeThread* worker = workerOf(supervisor, serial);
-    return worker != nullptr ? worker->m_nRestartCount + 1 : 0;
-}
-
-// Progress of the running upgrades: on a terminal one line per device, redrawn in place; otherwise
-// one line each time a device enters another phase or attempt.
-class ProgressView
-{
-public:
-    ProgressView(std::ostream& out, bool live, const std::vector<Target*>& targets) : m_out(out), m_bLive(live)
-    {
-        for (const Target* target : targets)
-        {
-            m_devices.push_back({ target->serialNumber, target->name });
-            m_nameWidth = std::max(m_nameWidth, displayWidth(target->name));
-            m_serialWidth = std::max(m_serialWidth, displayWidth(target->serialNumber));
-        }
-    }
-
-    // Between polls: phase lines only (the live lines are drawn after the poll).
-    void Observe(const UpgradeSupervisor& supervisor)
-    {
-        if (!m_bLive)
-            PrintPhaseChanges(supervisor);
-    }
-
-    void Update(const std::vector<DeviceRow>& rows, const UpgradeSupervisor& supervisor)
-    {
-        if (m_bLive)
-            Redraw(rows, supervisor);
-        else
-            PrintPhaseChanges(supervisor);
-    }
-
-private:
-    struct Device
-    {
-        juce::String serialNumber;
-        juce::String name;
-        int32_t lastStatus = -1;
-        int lastAttempt = 0;
-    };
-
-    static juce::String AttemptText(int attempt)
-    {
-        return attempt > 1 ? " (attempt " + juce::String(attempt) + " of " + juce::String(kAttempts) + ")" : juce::String();
-    }
-
-    juce::String Lead(const Device& device) const
-    {
-        return padToWidth(device.name, m_nameWidth) + "  " + padToWidth(device.serialNumber, m_serialWidth) + "  ";
-    }
-
-    void Redraw(const std::vector<DeviceRow>& rows, const UpgradeSupervisor& supervisor)
-    {
-        if (m_bDrawn)
-            m_out << "\x1b[" << m_devices.size() << "A";
-        for (const Device& device : m_devices)
-        {
-            const DeviceRow* row = firstRowOf(rows, device.serialNumber);
-            juce::String line = Lead(device);
-            if (row != nullptr)
-            {
-                const bool bar = row->progress >= 0 && row->progress <= 100;
-                // A worker that failed between two polls never wrote its failure into the row; the
-                // window shows it by the row's failure badge, the line by the worker's status.
-                const CUpgradeThread* worker = workerOf(supervisor, device.serialNumber);
-                const juce::String text = worker != nullptr && worker->m_bFailed ? getUpgradeStatusText(worker->m_nStatus)
-                                                                                 : row->statusText;
-                line += (bar ? juce::String(progressBar(row->progress, kBarWidth)) : juce::String::repeatedString(" ", kBarWidth + 2))
-                        + "  " + text + AttemptText(attemptOf(supervisor, device.serialNumber));
-            }
-            m_out << "\r\x1b[2K" << utf8(line.trimEnd()) << "\n";
-        }
-        m_out << std::flush;
-        m_bDrawn = true;
-    }
-
-    // Follows the worker rather than the row: a relaunched worker starts afresh while the row
-    // still shows the failure of the attempt before, and a failure of the same kind in the next
-    // attempt is a new line too.
-    void PrintPhaseChanges(const UpgradeSupervisor& supervisor)
-    {
-        for (Device& device : m_devices)
-        {
-            const CUpgradeThread* worker = workerOf(supervisor, device.serialNumber);
-            if (worker == nullptr)
-                continue;
-            const int32_t status = worker->m_nStatus;
-            const int attempt = worker->m_nRestartCount + 1;
-            if (status == RESULT_READY || status == RESULT_VERIFIED || (status == device.lastStatus && attempt == device.lastAttempt))
-                continue;
-            // (A verified upgrade is shown once the poll has made it "Unplug and replug required".)
-            device.lastStatus = status;
-            device.lastAttempt = attempt;
-            // The poll's text without the percent, which changes too often for a line of its own.
-            const juce::String text = UpgradeSupervisor::ShowsPercent(status)
-                ? getUpgradeStatusText(status)
-                : UpgradeSupervisor::PollText(status, -1, supervisor.IsUpgradedSerial(device.serialNumber));
-            m_out << utf8((Lead(device) + text + AttemptText(attempt)).trimEnd()) << std::endl;
-        }
-    }
-
-    std::ostream& m_out;
-    const bool m_bLive;
-    std::vector<Device> m_devices;
-    int m_nameWidth = 0;
-    int m_serialWidth = 0;
-    bool m_bDrawn = false;
-};
 
 class UpgradeRun
 {
@@ -229,17 +97,17 @@ private:
     {
         m_remembered.clear();
         for (const DeviceRow& row : m_rows)
-            if (row.selected && !m_supervisor.IsUpgradedSerial(row.serialNumber))
-                m_remembered.add(row.serialNumber);
+            if (row.selected && !m_supervisor.IsUpgradedDevice(keyOf(row)))
+                m_remembered.add(keyOf(row));
 
         CTovrakDevice::Refresh();
         DeviceRowList list = refillRows(
             listedDeviceFacts(kMaxDeviceRows),
-            [this](const juce::String& serial) { return m_supervisor.IsUpgradedSerial(serial); },
-            [this](const juce::String& serial) { return m_remembered.contains(serial); });
+            [this](const DeviceKey& device) { return m_supervisor.IsUpgradedDevice(device); },
+            [this](const DeviceKey& device) { return m_remembered.contains(device); });
         m_rows = std::move(list.rows);
 
-        m_supervisor.Reconcile(m_rows, listedSerialNumbers());
+        m_supervisor.Reconcile(m_rows, listedDeviceKeys());
         m_supervisor.Poll(m_rows);
     }
 
@@ -247,6 +115,7 @@ private:
     {
         Target target;
         target.serialNumber = row.serialNumber;
+        target.device = keyOf(row);
         target.name = row.name;
         target.installedVersion = row.installedVersion;
         target.availableVersion = row.availableVersion;
@@ -254,7 +123,9 @@ private:
         return target;
     }
 
-    // The window's selection rules: "Select All" for --all, a ticked row for each --serial.
+    // The window's selection rules: "Select All" for --all; for each --serial, a tick on the row of
+    // every attached device with that serial number (devices may share one), each a target of its
+    // own.
     void Select()
     {
         const bool allow = m_options.allowDowngrade;
@@ -265,7 +136,7 @@ private:
             {
                 const juce::String serial = juce::String::fromUTF8(wanted.c_str());
                 bool present = false;
-                for (size_t i = 0; i < m_rows.size() && !present; ++i)
+                for (size_t i = 0; i < m_rows.size(); ++i)
                     if (sameSerial(m_rows[i].serialNumber, serial) && !m_rows[i].locked)
                     {
                         present = true;
@@ -275,6 +146,7 @@ private:
                 {
                     Target missing;
                     missing.serialNumber = serial;
+                    missing.device.serialNumber = serial;
                     missing.result = Target::Result::NotFound;
                     m_targets.push_back(missing);
                 }
@@ -302,14 +174,6 @@ private:
         return found;
     }
 
-    Target* TargetOf(const juce::String& serial)
-    {
-        for (Target& target : m_targets)
-            if (sameSerial(target.serialNumber, serial))
-                return &target;
-        return nullptr;
-    }
-
     void PrintPlan()
     {
         std::vector<TextRow> lines;
@@ -320,9 +184,9 @@ private:
                                   target.installedVersion + " -> " + target.availableVersion });
             else if (target.result == Target::Result::Skipped)
             {
-                const DeviceRow* row = firstRowOf(m_rows, target.serialNumber);
+                const DeviceRow* row = rowOfDevice(m_rows, target.device);
                 const bool needsFlag = row != nullptr && !row->upgradeAvailable && !row->firmwareMissing
-                    && !m_options.allowDowngrade && !m_supervisor.IsUpgradedSerial(row->serialNumber);
+                    && !m_options.allowDowngrade && !m_supervisor.IsUpgradedDevice(keyOf(*row));
                 lines.push_back({ "skip", target.name, target.serialNumber,
                                   target.statusText + (needsFlag ? " (--allow-downgrade)" : "") });
             }
@@ -354,7 +218,7 @@ private:
         for (Target& target : m_targets)
             if (target.result == Target::Result::Planned)
             {
-                const DeviceRow* row = firstRowOf(m_rows, target.serialNumber);
+                const DeviceRow* row = rowOfDevice(m_rows, target.device);
                 if (row == nullptr || !row->selected)
                     target.result = Target::Result::NotFound; // gone before the start
             }
@@ -365,11 +229,11 @@ private:
     // the idle thread reports a change.
     void Supervise()
     {
-        std::vector<Target*> running;
-        for (Target& target : m_targets)
+        std::vector<UpgradeProgressView::Device> running;
+        for (const Target& target : m_targets)
             if (target.result == Target::Result::Planned)
-                running.push_back(&target);
-        ProgressView view(m_text, m_io.outputIsTerminal && !m_options.json, running);
+                running.push_back({ target.device, target.name });
+        UpgradeProgressView view(m_text, m_io.outputIsTerminal && !m_options.json, running);
         view.Update(m_rows, m_supervisor);
 
         bool interruptionTold = false;
@@ -402,10 +266,10 @@ private:
         for (Target& target : m_targets)
             if (target.result == Target::Result::Planned)
             {
-                target.attempts = attemptOf(m_supervisor, target.serialNumber);
+                target.attempts = attemptOfDevice(m_supervisor, target.device);
                 // The worker's own last status: a worker that fails between two polls never
                 // has its failure written into the row.
-                if (const CUpgradeThread* worker = workerOf(m_supervisor, target.serialNumber))
+                if (const CUpgradeThread* worker = workerOfDevice(m_supervisor, target.device))
                     target.lastStatusText = getUpgradeStatusText(worker->m_nStatus);
             }
         Refill();
@@ -416,9 +280,9 @@ private:
         {
             if (target.result != Target::Result::Planned)
                 continue;
-            const DeviceRow* before = firstRowOf(lastPoll, target.serialNumber);
-            const DeviceRow* after = firstRowOf(m_rows, target.serialNumber);
-            if (m_supervisor.IsUpgradedSerial(target.serialNumber))
+            const DeviceRow* before = rowOfDevice(lastPoll, target.device);
+            const DeviceRow* after = rowOfDevice(m_rows, target.device);
+            if (m_supervisor.IsUpgradedDevice(target.device))
             {
                 target.result = Target::Result::Verified;
                 target.statusText = before != nullptr ? before->statusText : getUpgradeStatusText(RESULT_REPLUG_REQUIRED);
@@ -503,7 +367,7 @@ private:
     std::ostream& m_text; // human-readable lines: the error stream when standard output carries JSON
     UpgradeSupervisor m_supervisor;
     std::vector<DeviceRow> m_rows;
-    juce::StringArray m_remembered;
+    DeviceKeyList m_remembered;
     std::vector<Target> m_targets;
 };
 } // namespace
