@@ -125,23 +125,27 @@ public:
 
     bool getInputReport(uint8_t* buffer, size_t length) override
     {
-        if (length == 0 || length > MAXDWORD)
+        if (length == 0 || length != static_cast<DWORD>(length))
             return failWith(ERROR_INVALID_PARAMETER);
         const DWORD size = static_cast<DWORD>(length);
         // The payload is cleared first, so that whatever goes wrong no earlier exchange's bytes
         // stand in for this one's; but only the class driver's byte count says the answer is
-        // whole. For a numbered report it includes the id byte; a device without numbered
-        // reports (id 0) sends none, and the count leaves it out.
+        // whole. For a numbered report the count is the report's length, id byte included.
+        // A device without numbered reports (id 0) sends no id byte, and class drivers differ
+        // in whether their count includes the 0 they put in its place (Wine's does, Windows'
+        // does not, as hidapi's Windows code allows for): both counts are a whole answer.
         const uint8_t reportId = buffer[0];
         std::memset(buffer + 1, 0, length - 1);
-        const DWORD expected = reportId == 0 ? size - 1 : size;
         // The buffer goes in both directions: the class driver takes the id from byte 0 and puts
         // the report, id included, in its place.
+        DWORD transferred = 0;
         const DWORD error = request([&](OVERLAPPED& overlapped) {
             return ::DeviceIoControl(m_device, IOCTL_HID_GET_INPUT_REPORT, buffer, size, buffer, size, nullptr, &overlapped);
-        }, expected);
+        }, reportId != 0 ? std::optional<DWORD>(size) : std::nullopt, &transferred);
         if (error != ERROR_SUCCESS)
             return failWith(error);
+        if (reportId == 0 && transferred != size && transferred != size - 1)
+            return failWith(ERROR_BAD_LENGTH);
         if (buffer[0] != reportId)
             return failWith(ERROR_INVALID_DATA);
         return true;
@@ -149,7 +153,7 @@ public:
 
     bool sendOutputReport(const uint8_t* buffer, size_t length) override
     {
-        if (length == 0 || length > MAXDWORD)
+        if (length == 0 || length != static_cast<DWORD>(length))
             return failWith(ERROR_INVALID_PARAMETER);
         // The report is the request's input. The count the class driver reports back for an
         // output report is not defined to be the report's length, so only success counts.
@@ -180,11 +184,12 @@ public:
     }
 
 private:
-    DWORD request(const std::function<BOOL(OVERLAPPED&)>& start, std::optional<DWORD> exactBytes)
+    DWORD request(const std::function<BOOL(OVERLAPPED&)>& start, std::optional<DWORD> exactBytes,
+                  DWORD* transferred = nullptr)
     {
         OVERLAPPED overlapped {};
         overlapped.hEvent = m_requestDone;
-        return runBoundedRequest(m_device, overlapped, kHidRequestBound, exactBytes, start);
+        return runBoundedRequest(m_device, overlapped, kHidRequestBound, exactBytes, start, transferred);
     }
 
     bool fail() { return failWith(::GetLastError()); }
