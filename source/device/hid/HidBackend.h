@@ -34,10 +34,13 @@ public:
     virtual bool canReadSerialNumberString() = 0;
 
     // Fetches the input report whose id is in buffer[0]; exactly `length` bytes (id included)
-    // end up in the buffer on success. Blocks until the device answers.
+    // end up in the buffer on success; a shorter answer is a failure, never padded.
+    // Blocks until the device answers, at most kHidRequestBound; a request still unanswered
+    // then is cancelled and fails.
     virtual bool getInputReport(uint8_t* buffer, size_t length) = 0;
 
-    // Sends `length` bytes (id included) as an output report. Blocks until the device took it.
+    // Sends `length` bytes (id included) as an output report. Blocks until the device took it,
+    // at most kHidRequestBound; a request still pending then is cancelled and fails.
     virtual bool sendOutputReport(const uint8_t* buffer, size_t length) = 0;
 
     // Text describing the last failure on this handle, for log lines.

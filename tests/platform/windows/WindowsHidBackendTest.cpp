@@ -11,10 +11,14 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <vector>
 
 namespace
 {
@@ -165,4 +169,43 @@ TEST(WindowsHidBackend, RefusedReportsGiveTheDecimalErrorCodeInTheLog)
         logged = true;
     }
     EXPECT_TRUE(logged) << "no SetData failure line";
+}
+
+TEST(WindowsHidBackend, InputReportIsTheOneTheSystemsOwnCallFetches)
+{
+    // The class library's HidD_GetInputReport is the reference: where it fetches a whole input
+    // report, the backend's bounded request must fetch the same bytes.
+    const auto backend = createPlatformHidBackend();
+    std::vector<std::string> paths;
+    ASSERT_TRUE(backend->enumerate(paths));
+    int compared = 0;
+    for (const auto& path : paths)
+    {
+        const std::wstring widePath(path.begin(), path.end()); // device paths are ASCII
+        HANDLE reference = ::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+        if (reference == INVALID_HANDLE_VALUE)
+            continue;
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        HIDP_CAPS caps {};
+        const bool described = ::HidD_GetPreparsedData(reference, &preparsed) && ::HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+        if (preparsed != nullptr)
+            ::HidD_FreePreparsedData(preparsed);
+        std::vector<uint8_t> expected(described ? caps.InputReportByteLength : 0);
+        const bool fetched = !expected.empty() && ::HidD_GetInputReport(reference, expected.data(), static_cast<ULONG>(expected.size()));
+        ::CloseHandle(reference);
+        if (!fetched)
+            continue;
+
+        const auto handle = backend->open(path);
+        ASSERT_NE(handle, nullptr) << path;
+        std::vector<uint8_t> got(expected.size(), 0xAA);
+        got[0] = expected[0];
+        EXPECT_TRUE(handle->getInputReport(got.data(), got.size())) << path << ": " << handle->lastError();
+        EXPECT_EQ(got, expected) << path;
+        EXPECT_TRUE(handle->isConnected()) << path;
+        ++compared;
+    }
+    if (compared == 0)
+        GTEST_SKIP() << "no interface answers HidD_GetInputReport";
 }
