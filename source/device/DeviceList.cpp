@@ -62,9 +62,10 @@ std::mutex g_surveyMutex;
 // Threads of the set-up pool: enough that many devices plugged in at once are set up in a few
 // rounds, few enough that a hub full of dead devices costs little.
 constexpr size_t kSetUpThreads = 32;
-// How long the first fill waits for the set-ups it started: devices that take longer (one that
-// does not answer waits out its request bound) arrive through the idle thread.
-constexpr auto kFirstFillWait = 1000ms;
+// The first fill waits for the set-ups it started while they make progress: once none has ended
+// for this long, the rest (a device that does not answer waits out its request bound) arrive
+// through the idle thread.
+constexpr auto kFirstFillQuiet = 1000ms;
 // How long a poll of the idle thread waits for the set-ups it started, so that a device that
 // answers in time is reported by the poll that found it.
 constexpr auto kSetUpWaitPerPoll = 100ms;
@@ -243,7 +244,7 @@ void CTovrakDevice::SetSetUpRetryDelay(std::chrono::milliseconds first)
     g_firstRetryMilliseconds = std::max<int64_t>(1, first.count());
 }
 
-bool CTovrakDevice::Survey(bool setUpNew, std::chrono::milliseconds waitForSetUps)
+bool CTovrakDevice::Survey(bool setUpNew, std::chrono::milliseconds waitForSetUps, std::chrono::milliseconds quiet)
 {
     std::lock_guard<std::mutex> surveying(g_surveyMutex);
     SetUpPool& pool = poolLocked();
@@ -310,7 +311,8 @@ bool CTovrakDevice::Survey(bool setUpNew, std::chrono::milliseconds waitForSetUp
     // The set-ups this survey started (a device that is slow or does not answer goes on in the
     // pool, and a later survey collects it).
     if (waitForSetUps.count() > 0 && !launched.empty())
-        pool.waitUntilDone(launched, Clock::now() + waitForSetUps);
+        pool.waitUntilDone(launched, Clock::now() + waitForSetUps,
+                           quiet.count() > 0 ? Clock::duration(quiet) : Clock::duration::max());
 
     std::lock_guard<std::mutex> lock(g_devicesMutex);
     absorbLocked(pool.collect());
@@ -409,7 +411,7 @@ bool CTovrakDevice::Init(ICallbackDeviceChanged* callback)
     if (g_pIdleThread == nullptr)
     {
         // The first fill surveys here, before the idle thread takes the surveys over.
-        Survey(true, kFirstFillWait);
+        Survey(true, kOwnSurveyWait, kFirstFillQuiet);
         auto thread = std::make_unique<IdleThread>();
         {
             std::lock_guard<std::mutex> lock(g_wakeMutex);

@@ -25,6 +25,8 @@ bool SetUpPool::submit(Request request)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stopping || !m_busy.insert(request.path).second)
         return false;
+    if (m_busy.size() == 1)
+        m_lastEnd = std::chrono::steady_clock::now(); // a quiet period counts from the first job
     m_queue.push_back(std::move(request));
     // A thread is started only when none waits for work; threads stay until the shut-down.
     if (m_idleThreads == 0 && m_threads.size() < m_maxThreads)
@@ -60,12 +62,25 @@ bool SetUpPool::waitUntilIdle(std::chrono::steady_clock::time_point deadline) co
     return m_changed.wait_until(lock, deadline, [this] { return m_busy.empty(); });
 }
 
-bool SetUpPool::waitUntilDone(const std::vector<std::string>& paths, std::chrono::steady_clock::time_point deadline) const
+bool SetUpPool::waitUntilDone(const std::vector<std::string>& paths, std::chrono::steady_clock::time_point deadline,
+                              std::chrono::steady_clock::duration quiet) const
 {
+    using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_until(lock, deadline, [&] {
+    const auto done = [&] {
         return std::none_of(paths.begin(), paths.end(), [&](const std::string& path) { return m_busy.count(path) != 0; });
-    });
+    };
+    for (;;)
+    {
+        if (done())
+            return true;
+        auto until = deadline;
+        if (quiet != Clock::duration::max() && m_lastEnd + quiet < until)
+            until = m_lastEnd + quiet;
+        if (Clock::now() >= until)
+            return false;
+        m_changed.wait_until(lock, until);
+    }
 }
 
 void SetUpPool::work()
@@ -87,6 +102,7 @@ void SetUpPool::work()
         lock.lock();
         m_finished.push_back(std::move(outcome));
         m_busy.erase(request.path);
+        m_lastEnd = std::chrono::steady_clock::now();
         m_changed.notify_all();
         if (m_onFinished)
         {

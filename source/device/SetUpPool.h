@@ -63,8 +63,11 @@ public:
     std::vector<SetUpOutcome> collect();
     // Waits until no job is queued or runs, or until the deadline. True when idle.
     bool waitUntilIdle(std::chrono::steady_clock::time_point deadline) const;
-    // Waits until no job for these paths is queued or runs, or until the deadline.
-    bool waitUntilDone(const std::vector<std::string>& paths, std::chrono::steady_clock::time_point deadline) const;
+    // Waits until no job for these paths is queued or runs, or until the deadline, or (with a
+    // quiet period) until no job at all has ended for that long: the rest are stuck on devices
+    // that do not answer.
+    bool waitUntilDone(const std::vector<std::string>& paths, std::chrono::steady_clock::time_point deadline,
+                       std::chrono::steady_clock::duration quiet = std::chrono::steady_clock::duration::max()) const;
     // Called (on a pool thread) after every job that ended; set before the first submit.
     void setOnFinished(std::function<void()> onFinished);
     // Tells running jobs to stop at their next exchange, drops the queue, joins the threads.
@@ -84,6 +87,7 @@ private:
     std::deque<Request> m_queue;
     std::set<std::string> m_busy; // queued or running
     std::vector<SetUpOutcome> m_finished;
+    std::chrono::steady_clock::time_point m_lastEnd; // when a job last ended (or the first was queued)
     std::vector<std::thread> m_threads;
     size_t m_idleThreads = 0;
     bool m_stopping = false;

@@ -174,8 +174,8 @@ public:
     // change, so it causes no refills. The delay ends early when the connection that failed goes
     // (another device, or the same one plugged in again) or the probe reads another serial number.
     //
-    // Fills the list (waiting at most a second for the set-ups it started), then starts the idle
-    // thread unless it runs; registers the callback.
+    // Fills the list (waiting for the set-ups it started until they are done or none has ended
+    // for a second), then starts the idle thread unless it runs; registers the callback.
     static bool Init(ICallbackDeviceChanged* callback);
     // Stops the idle thread, stops the set-ups at their next exchange (one inside a request ends
     // with the request's bound) and empties the list.
@@ -226,7 +226,8 @@ private:
     // Erases the header block at the address and reads it back until no bootable header is left
     // there (at most three tries). Logs its own failure.
     bool InvalidateHeader(uint32_t address, uint16_t size, const std::string& device);
-    static bool Survey(bool setUpNew, std::chrono::milliseconds waitForSetUps);
+    static bool Survey(bool setUpNew, std::chrono::milliseconds waitForSetUps,
+                       std::chrono::milliseconds quiet = std::chrono::milliseconds(0));
     static void ApplySurvey();
 
     const std::string m_devicePath;
