@@ -410,8 +410,11 @@ bool CTovrakDevice::Init(ICallbackDeviceChanged* callback)
     g_pDeviceChangedCallback = callback;
     if (g_pIdleThread == nullptr)
     {
-        // The first fill surveys here, before the idle thread takes the surveys over.
+        // The first fill surveys and is applied here, before the idle thread takes the surveys
+        // over: its first poll must not take the first fill's devices, still waiting for this
+        // Refresh, for a change (a set-up's end may wake it at once).
         Survey(true, kOwnSurveyWait, kFirstFillQuiet);
+        ApplySurvey();
         auto thread = std::make_unique<IdleThread>();
         {
             std::lock_guard<std::mutex> lock(g_wakeMutex);
