@@ -84,6 +84,20 @@ KSTableListBox& ProgramTest::table()
     return *m_main->GetDeviceTable();
 }
 
+bool ProgramTest::settled()
+{
+    return !table().IsUpgrading() && !table().isTimerRunning();
+}
+
+void ProgramTest::clickRow(int row)
+{
+    auto* cell = dynamic_cast<KSTableListBox::DeviceComponent*>(
+        table().GetTable().getCellComponent(KSTableListBox::DeviceNameColumn, row));
+    ASSERT_NE(cell, nullptr);
+    cell->GetButton().triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+}
+
 ProgramTest::RowView ProgramTest::view(int row)
 {
     RowView v;

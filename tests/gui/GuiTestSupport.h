@@ -50,6 +50,10 @@ protected:
         double progress = 0.0;
     };
     RowView view(int row);
+    // Clicks the tick button of a row and lets the message loop run the click.
+    void clickRow(int row);
+    // The upgrading state has ended and the refill that ends it has run.
+    bool settled();
 
     // Messages in the order the devices were added by plug().
     testing_support::TempFolder m_folder;

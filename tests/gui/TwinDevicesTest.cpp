@@ -20,20 +20,7 @@ constexpr uint32_t packed(uint32_t major, uint32_t minor, uint32_t build)
     return (major << 24) | (minor << 16) | build;
 }
 
-class TwinDevices : public ProgramTest
-{
-protected:
-    void clickRow(int row)
-    {
-        auto* cell = dynamic_cast<KSTableListBox::DeviceComponent*>(
-            table().GetTable().getCellComponent(KSTableListBox::DeviceNameColumn, row));
-        ASSERT_NE(cell, nullptr);
-        cell->GetButton().triggerClick();
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
-    }
-
-    bool settled() { return !table().IsUpgrading() && !table().isTimerRunning(); }
-};
+using TwinDevices = ProgramTest;
 } // namespace
 
 TEST_F(TwinDevices, TickingOneTwinTicksOnlyThatOneAfterARefill)

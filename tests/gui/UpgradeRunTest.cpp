@@ -38,18 +38,6 @@ void slow(EmulatedDeviceConfig& config)
 class UpgradeRun : public ProgramTest
 {
 protected:
-    // The upgrading state has ended and the refill that ends it has run.
-    bool settled() { return !table().IsUpgrading() && !table().isTimerRunning(); }
-
-    void clickRow(int row)
-    {
-        auto* cell = dynamic_cast<KSTableListBox::DeviceComponent*>(
-            table().GetTable().getCellComponent(KSTableListBox::DeviceNameColumn, row));
-        ASSERT_NE(cell, nullptr);
-        cell->GetButton().triggerClick();
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
-    }
-
     const CUpgradeThread* workerFor(const juce::String& serial)
     {
         const auto& supervisor = table().GetSupervisor();
