@@ -164,9 +164,9 @@ case_dead() {
   stop_bridge "$w" || return 1
   [ "$rc" -eq 6 ] || { log "list: exit $rc, expected 6"; return 1; }
   grep -q "Could not read the device at /dev/$dead: " "$w/list.err" || { log "list did not name /dev/$dead"; return 1; }
-  # The target is a second (0.72 s measured on a quiet host); the VM runs under software
-  # emulation on one CPU, so only a figure far above it fails here.
-  [ "$(echo "$listed < 2.5" | bc)" -eq 1 ] || { log "listed after $listed s, more than 2.5 s"; return 1; }
+  # The VM emulates its CPU in software: an ordinary replug takes 1 to 2 s to reach watch here
+  # (hotplug case), so the check is that the device did not wait out a dead request (5 s).
+  [ "$(echo "$listed < 4.0" | bc)" -eq 1 ] || { log "listed after $listed s: it waited for the dead device"; return 1; }
   [ "$(echo "$ended < 7.0" | bc)" -eq 1 ] || { log "watch took $ended s to end"; return 1; }
 }
 
